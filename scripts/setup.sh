@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs (only when something is
+# missing), then configures and builds the given CMake preset.
+#   scripts/setup.sh [PRESET]      default preset: release
+set -euo pipefail
+cd "$(dirname "$0")/.."
+preset=${1:-release}
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  zlib1g-dev libpng-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  imagemagick pngcheck python3-pil
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+cmake --preset "$preset"
+cmake --build --preset "$preset" -j "$(nproc)"

@@ -1,0 +1,291 @@
+#include "codecs/bmp.h"
+
+#include <sys/uio.h>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "codecs/byte_order.h"
+#include "io/image_file.h"
+
+namespace kelvara {
+
+namespace {
+
+constexpr std::size_t kFileHeaderSize = 14;
+constexpr std::uint32_t kInfoHeaderSize = 40;
+constexpr std::uint32_t kCoreHeaderSize = 12;
+constexpr std::uint32_t kMaxDimension = 65535;
+constexpr std::uint32_t kCompressionNone = 0;
+constexpr std::uint32_t kCompressionRle8 = 1;
+// Rows per scatter/gather call: two parts a row (pixels, padding).
+constexpr int kRowsPerBatch = IOV_MAX / 2;
+
+struct BmpLayout {
+    std::uint32_t headerSize = 0;
+    std::uint16_t bitCount = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0;  // negative: rows stored top first
+    std::uint32_t compression = kCompressionNone;
+    std::uint32_t pixelOffset = 0;
+};
+
+// Reads the file header and the info or core header. False when the file is
+// not a bitmap with a header we know, or ends inside the headers.
+bool readHeaders(ImageFile& file, BmpLayout& layout) {
+    std::uint8_t fileHeader[kFileHeaderSize];
+    if (file.read(fileHeader, sizeof fileHeader) != sizeof fileHeader || fileHeader[0] != 'B' ||
+        fileHeader[1] != 'M') {
+        return false;
+    }
+    layout.pixelOffset = loadLe32(fileHeader + 10);
+
+    std::uint8_t info[kInfoHeaderSize];
+    const std::uint64_t got = file.read(info, sizeof info);
+    if (got < 4) {
+        return false;
+    }
+    layout.headerSize = loadLe32(info);
+    if (layout.headerSize == kInfoHeaderSize) {
+        if (got < kInfoHeaderSize) {
+            return false;
+        }
+        layout.width = static_cast<std::int32_t>(loadLe32(info + 4));
+        layout.height = static_cast<std::int32_t>(loadLe32(info + 8));
+        layout.bitCount = loadLe16(info + 14);
+        layout.compression = loadLe32(info + 16);
+        return true;
+    }
+    if (layout.headerSize == kCoreHeaderSize) {
+        file.seek(kFileHeaderSize, 0);
+        if (file.read(info, kCoreHeaderSize) != kCoreHeaderSize) {
+            return false;
+        }
+        layout.width = loadLe16(info + 4);
+        layout.height = loadLe16(info + 6);
+        layout.bitCount = loadLe16(info + 10);
+        return true;
+    }
+    return false;
+}
+
+// Reads the 256-slot colour table that follows the header. Entries the file
+// does not supply stay black.
+void readPalette(ImageFile& file, IndexedImage& image, std::size_t entrySize) {
+    std::array<std::uint8_t, IndexedImage::kPaletteSize * 4> table{};
+    const std::size_t want = image.paletteCount() * entrySize;
+    const std::uint64_t got = file.read(table.data(), want);
+    const std::size_t complete = static_cast<std::size_t>(got) / entrySize;
+    for (std::size_t slot = 0; slot < complete; ++slot) {
+        const std::uint8_t* e = table.data() + slot * entrySize;
+        image.setPaletteEntry(static_cast<std::uint16_t>(slot), e[2], e[1], e[0]);
+    }
+}
+
+// Plain rows, bottom row first unless the bitmap is stored top-down. Rows the
+// file does not supply stay 0.
+void readPlainRows(ImageFile& file, IndexedImage& image, bool topDown) {
+    const std::uint16_t width = image.width();
+    const std::uint16_t height = image.height();
+    const std::size_t padding = (4 - width % 4) % 4;
+    std::uint8_t pad[4];
+    std::vector<iovec> parts;
+    parts.reserve(2 * kRowsPerBatch);
+    for (std::uint32_t first = 0; first < height && !file.atEnd(); first += kRowsPerBatch) {
+        parts.clear();
+        const std::uint32_t last = std::min<std::uint32_t>(height, first + kRowsPerBatch);
+        for (std::uint32_t i = first; i < last; ++i) {
+            const auto y = static_cast<std::uint16_t>(topDown ? i : height - 1 - i);
+            parts.push_back(iovec{image.row(y), width});
+            if (padding != 0) {
+                parts.push_back(iovec{pad, padding});
+            }
+        }
+        file.readParts(parts.data(), static_cast<int>(parts.size()));
+    }
+}
+
+// Buffered byte-at-a-time access for the RLE decoder.
+class ByteSource {
+public:
+    explicit ByteSource(ImageFile& file) : file_(file) {}
+    // False at the end of the data.
+    bool next(std::uint8_t& out) {
+        if (at_ == fill_) {
+            fill_ = static_cast<std::size_t>(file_.read(buffer_.data(), buffer_.size()));
+            at_ = 0;
+            if (fill_ == 0) {
+                return false;
+            }
+        }
+        out = buffer_[at_++];
+        return true;
+    }
+
+private:
+    ImageFile& file_;
+    std::array<std::uint8_t, 4096> buffer_{};
+    std::size_t at_ = 0;
+    std::size_t fill_ = 0;
+};
+
+// RLE8: encoded runs, absolute runs, end of line, end of bitmap and delta.
+// Anything that reaches past a row or below the last row is dropped; the
+// data ending early leaves the rest of the image at index 0.
+void readRle8Rows(ImageFile& file, IndexedImage& image, bool topDown) {
+    const std::uint32_t width = image.width();
+    const std::uint32_t height = image.height();
+    ByteSource in(file);
+    std::uint32_t x = 0;
+    std::uint32_t line = 0;  // rows in file order
+    auto rowAt = [&](std::uint32_t l) {
+        return image.row(static_cast<std::uint16_t>(topDown ? l : height - 1 - l));
+    };
+    std::uint8_t count = 0;
+    std::uint8_t value = 0;
+    while (line < height && in.next(count) && in.next(value)) {
+        if (count > 0) {
+            if (x < width) {
+                std::memset(rowAt(line) + x, value, std::min<std::uint32_t>(count, width - x));
+            }
+            x = std::min(x + count, width);
+            continue;
+        }
+        if (value == 0) {  // end of line
+            x = 0;
+            ++line;
+        } else if (value == 1) {  // end of bitmap
+            return;
+        } else if (value == 2) {  // delta
+            std::uint8_t dx = 0;
+            std::uint8_t dy = 0;
+            if (!in.next(dx) || !in.next(dy)) {
+                return;
+            }
+            x = std::min(x + dx, width);
+            line += dy;
+        } else {  // absolute run of `value` bytes, padded to an even count
+            std::uint8_t* row = rowAt(line);
+            for (std::uint32_t i = 0; i < value; ++i) {
+                std::uint8_t index = 0;
+                if (!in.next(index)) {
+                    return;
+                }
+                if (x < width) {
+                    row[x++] = index;
+                }
+            }
+            if (value % 2 != 0 && !in.next(count)) {
+                return;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool readBmp(const std::string& sourcePath, IndexedImage& image) {
+    ImageFile file;
+    if (!file.open(sourcePath, false)) {
+        return false;
+    }
+    BmpLayout layout;
+    if (!readHeaders(file, layout) || layout.bitCount != 8) {
+        return false;
+    }
+    // A negative height marks a top-down bitmap; a negative width means nothing.
+    const bool topDown = layout.height < 0;
+    const std::int64_t rows = topDown ? -layout.height : layout.height;
+    if (layout.width < 0 || layout.width > kMaxDimension || rows > kMaxDimension) {
+        return false;
+    }
+    if (layout.compression != kCompressionNone && layout.compression != kCompressionRle8) {
+        return false;
+    }
+
+    image.setSize(static_cast<std::uint32_t>(layout.width), static_cast<std::uint32_t>(rows));
+    if (image.isEmpty()) {
+        return true;
+    }
+    if (!image.hasPixels() || image.paletteCount() != IndexedImage::kPaletteSize) {
+        image.reset();
+        return false;
+    }
+    readPalette(file, image, layout.headerSize == kInfoHeaderSize ? 4 : 3);
+
+    file.seek(layout.pixelOffset, 0);
+    if (layout.compression == kCompressionRle8) {
+        readRle8Rows(file, image, topDown);
+    } else {
+        readPlainRows(file, image, topDown);
+    }
+    return true;
+}
+
+std::uint16_t probeBmp(const std::string& sourcePath) {
+    ImageFile file;
+    if (!file.open(sourcePath, false)) {
+        return 0;
+    }
+    BmpLayout layout;
+    return readHeaders(file, layout) ? layout.bitCount : 0;
+}
+
+bool writeBmp(const std::string& targetPath, const IndexedImage& image) {
+    if (!image.hasPixels() || image.paletteCount() == 0) {
+        return false;
+    }
+    ImageFile file;
+    if (!file.open(targetPath, true)) {
+        return false;
+    }
+    const std::uint32_t width = image.width();
+    const std::uint32_t height = image.height();
+    const std::uint32_t stride = (width + 3) & ~3u;
+    const auto paletteCount = static_cast<std::uint32_t>(image.paletteCount());
+    const std::uint32_t pixelOffset = kFileHeaderSize + kInfoHeaderSize + 4 * paletteCount;
+
+    std::uint8_t header[kFileHeaderSize + kInfoHeaderSize] = {};
+    header[0] = 'B';
+    header[1] = 'M';
+    storeLe32(header + 2, pixelOffset + stride * height);
+    storeLe32(header + 10, pixelOffset);
+    storeLe32(header + 14, kInfoHeaderSize);
+    storeLe32(header + 18, width);
+    storeLe32(header + 22, height);
+    storeLe16(header + 26, 1);
+    storeLe16(header + 28, 8);
+    storeLe32(header + 46, paletteCount);
+    file.write(header, sizeof header);
+
+    std::vector<std::uint8_t> table(4 * paletteCount);
+    for (std::uint32_t i = 0; i < paletteCount; ++i) {
+        const PaletteEntry& e = image.palette()[i];
+        table[4 * i] = e.blue;
+        table[4 * i + 1] = e.green;
+        table[4 * i + 2] = e.red;
+    }
+    file.write(table.data(), table.size());
+
+    static constexpr std::uint8_t kZeros[4] = {};
+    const std::size_t padding = stride - width;
+    std::vector<iovec> parts;
+    parts.reserve(2 * kRowsPerBatch);
+    for (std::uint32_t first = 0; first < height; first += kRowsPerBatch) {
+        parts.clear();
+        const std::uint32_t last = std::min<std::uint32_t>(height, first + kRowsPerBatch);
+        for (std::uint32_t i = first; i < last; ++i) {
+            parts.push_back(iovec{image.row(static_cast<std::uint16_t>(height - 1 - i)), width});
+            if (padding != 0) {
+                parts.push_back(iovec{const_cast<std::uint8_t*>(kZeros), padding});
+            }
+        }
+        file.writeParts(parts.data(), static_cast<int>(parts.size()));
+    }
+    return file.commit();
+}
+
+}  // namespace kelvara

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/indexed_image.h"
+
+namespace kelvara {
+
+// Reads an 8-bit bitmap (40-byte info header or 12-byte core header; plain
+// rows or RLE8) into image. False when the file is not such a bitmap.
+bool readBmp(const std::string& sourcePath, IndexedImage& image);
+
+// The bit count of a bitmap with a 40- or 12-byte header, 0 for anything
+// else (including a file that ends inside its headers).
+std::uint16_t probeBmp(const std::string& sourcePath);
+
+// Writes image as an 8-bit bitmap with a 40-byte header and its whole
+// palette. The target is replaced only when the whole file was written.
+bool writeBmp(const std::string& targetPath, const IndexedImage& image);
+
+}  // namespace kelvara

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+
+#include "image/shared_buffer.h"
+
+namespace kelvara {
+
+struct PaletteEntry {
+    std::uint8_t red = 0;
+    std::uint8_t green = 0;
+    std::uint8_t blue = 0;
+
+    friend bool operator==(const PaletteEntry&, const PaletteEntry&) = default;
+};
+static_assert(sizeof(PaletteEntry) == 3);
+
+// An 8-bit palette image: width x height indices, top row first, no row
+// padding, and always 256 palette entries once sized. Rows are walked with
+// the cursor, which is clamped to the pixel storage on every step.
+class IndexedImage {
+public:
+    static constexpr unsigned kPaletteSize = 256;
+
+    IndexedImage() = default;
+    IndexedImage(const IndexedImage&) = delete;
+    IndexedImage& operator=(const IndexedImage&) = delete;
+
+    // Empties the image, then (for two non-zero dimensions) obtains zeroed
+    // pixels and a black palette. When the pixels cannot be obtained the
+    // dimensions stay set and hasPixels() is false: callers must check.
+    void setSize(std::uint32_t width, std::uint32_t height);
+    void reset();
+    void clear(bool withPalette);
+    bool setPaletteEntry(std::uint16_t index, std::uint8_t red, std::uint8_t green,
+                         std::uint8_t blue);
+
+    std::uint8_t* seekPixel(std::uint16_t x, std::uint16_t y);
+    std::uint8_t* previousRow();
+    std::uint8_t* nextRow();
+
+    std::uint16_t width() const { return width_; }
+    std::uint16_t height() const { return height_; }
+    bool isEmpty() const { return width_ == 0 || height_ == 0; }
+    bool hasPixels() const { return !pixels_.empty(); }
+    std::uint8_t* pixels() const { return pixels_.data(); }
+    std::size_t pixelCount() const { return pixels_.count(); }
+    std::uint8_t* row(std::uint16_t y) const {
+        return pixels_.data() + static_cast<std::size_t>(y) * width_;
+    }
+    const PaletteEntry* palette() const { return palette_.data(); }
+    std::size_t paletteCount() const { return palette_.count(); }
+    std::uint8_t* cursor() const { return cursor_; }
+
+private:
+    std::uint16_t width_ = 0;
+    std::uint16_t height_ = 0;
+    SharedBuffer<std::uint8_t> pixels_;
+    SharedBuffer<PaletteEntry> palette_;
+    std::uint8_t* cursor_ = nullptr;
+};
+
+}  // namespace kelvara
