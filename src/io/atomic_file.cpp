@@ -87,13 +87,15 @@ bool AtomicFileWriter::begin(const std::string& target, SyncPolicy sync) {
 
 bool AtomicFileWriter::openTemporary(const std::string& folder) {
     const std::string dir = folder.empty() ? std::string(".") : folder;
-    fd_ = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd_ >= 0) {
-        unnamed_ = true;
-        return true;
-    }
-    if (errno == ENOENT || errno == EACCES || errno == EROFS || errno == ENOTDIR) {
-        return false;  // a named temporary would fail the same way
+    if (!forceNamed_) {
+        fd_ = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd_ >= 0) {
+            unnamed_ = true;
+            return true;
+        }
+        if (errno == ENOENT || errno == EACCES || errno == EROFS || errno == ENOTDIR) {
+            return false;  // a named temporary would fail the same way
+        }
     }
     // The file system has no unnamed temporaries: use a hidden named one.
     unnamed_ = false;

@@ -50,6 +50,10 @@ public:
     // Drops the temporary file; the target is untouched.
     void abandon();
 
+    // Use a hidden named temporary even where the file system offers unnamed
+    // ones (the fallback path; a killed process may leave such a file).
+    void useNamedTemporary(bool named) { forceNamed_ = named; }
+
     bool isActive() const { return fd_ >= 0; }
     bool failed() const { return failed_; }
     void markFailed() { failed_ = true; }
@@ -64,6 +68,7 @@ private:
     bool unnamed_ = false;  // O_TMPFILE: no name until commit links one
     bool replacing_ = false;
     bool haveMode_ = false;
+    bool forceNamed_ = false;
     mode_t mode_ = 0;
     SyncPolicy sync_ = SyncPolicy::WhenReplacing;
     std::string target_;
