@@ -87,24 +87,42 @@ void readPalette(ImageFile& file, IndexedImage& image, std::size_t entrySize) {
 
 // Plain rows, bottom row first unless the bitmap is stored top-down. Rows the
 // file does not supply stay 0.
-void readPlainRows(ImageFile& file, IndexedImage& image, bool topDown) {
+// zeroTail: the pixel storage came uninitialized, so rows the file does not
+// supply must be cleared here.
+void readPlainRows(ImageFile& file, IndexedImage& image, bool topDown, bool zeroTail) {
     const std::uint16_t width = image.width();
     const std::uint16_t height = image.height();
     const std::size_t padding = (4 - width % 4) % 4;
+    const std::uint64_t stride = width + padding;
     std::uint8_t pad[4];
     std::vector<iovec> parts;
     parts.reserve(2 * kRowsPerBatch);
+    // Rows (in file order) below `filled` are complete; row `filled` holds
+    // `partial` bytes. Everything after that is zeroed at the end.
+    std::uint32_t filled = 0;
+    std::uint64_t partial = 0;
+    auto rowAt = [&](std::uint32_t i) {
+        return image.row(static_cast<std::uint16_t>(topDown ? i : height - 1 - i));
+    };
     for (std::uint32_t first = 0; first < height && !file.atEnd(); first += kRowsPerBatch) {
         parts.clear();
         const std::uint32_t last = std::min<std::uint32_t>(height, first + kRowsPerBatch);
         for (std::uint32_t i = first; i < last; ++i) {
-            const auto y = static_cast<std::uint16_t>(topDown ? i : height - 1 - i);
-            parts.push_back(iovec{image.row(y), width});
+            parts.push_back(iovec{rowAt(i), width});
             if (padding != 0) {
                 parts.push_back(iovec{pad, padding});
             }
         }
-        file.readParts(parts.data(), static_cast<int>(parts.size()));
+        const std::uint64_t got = file.readParts(parts.data(), static_cast<int>(parts.size()));
+        if (got < (last - first) * stride) {
+            filled = first + static_cast<std::uint32_t>(got / stride);
+            partial = std::min<std::uint64_t>(got % stride, width);
+            break;
+        }
+        filled = last;
+    }
+    for (std::uint32_t i = filled; zeroTail && i < height; ++i, partial = 0) {
+        std::memset(rowAt(i) + partial, 0, width - partial);
     }
 }
 
@@ -206,7 +224,16 @@ bool readBmp(const std::string& sourcePath, IndexedImage& image) {
         return false;
     }
 
-    image.setSize(static_cast<std::uint32_t>(layout.width), static_cast<std::uint32_t>(rows));
+    // When the file holds every plain row, each pixel is overwritten, so the
+    // storage need not be cleared first (clearing is a third of a read). A
+    // file too short for its rows keeps calloc's untouched zero pages.
+    const std::uint64_t stride = (static_cast<std::uint64_t>(layout.width) + 3) & ~std::uint64_t{3};
+    const bool fileHasAllRows = layout.compression == kCompressionNone &&
+                                file.size() >= layout.pixelOffset &&
+                                (file.size() - layout.pixelOffset) / std::max<std::uint64_t>(stride, 1) >=
+                                    static_cast<std::uint64_t>(rows);
+    image.setSize(static_cast<std::uint32_t>(layout.width), static_cast<std::uint32_t>(rows),
+                  !fileHasAllRows);
     if (image.isEmpty()) {
         return true;
     }
@@ -220,7 +247,7 @@ bool readBmp(const std::string& sourcePath, IndexedImage& image) {
     if (layout.compression == kCompressionRle8) {
         readRle8Rows(file, image, topDown);
     } else {
-        readPlainRows(file, image, topDown);
+        readPlainRows(file, image, topDown, fileHasAllRows);
     }
     return true;
 }

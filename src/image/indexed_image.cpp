@@ -5,7 +5,7 @@
 
 namespace kelvara {
 
-void IndexedImage::setSize(std::uint32_t width, std::uint32_t height) {
+void IndexedImage::setSize(std::uint32_t width, std::uint32_t height, bool zeroPixels) {
     reset();
     const auto w = static_cast<std::uint16_t>(width);
     const auto h = static_cast<std::uint16_t>(height);
@@ -15,7 +15,11 @@ void IndexedImage::setSize(std::uint32_t width, std::uint32_t height) {
     width_ = w;
     height_ = h;
     // calloc hands back zeroed storage, so no separate clearing pass.
-    pixels_.allocate(static_cast<std::size_t>(w) * h);
+    if (zeroPixels) {
+        pixels_.allocate(static_cast<std::size_t>(w) * h);
+    } else {
+        pixels_.allocateUninitialized(static_cast<std::size_t>(w) * h);
+    }
     palette_.allocate(kPaletteSize);
     cursor_ = pixels_.data();
 }

@@ -27,9 +27,11 @@ public:
     IndexedImage& operator=(const IndexedImage&) = delete;
 
     // Empties the image, then (for two non-zero dimensions) obtains zeroed
-    // pixels and a black palette. When the pixels cannot be obtained the
-    // dimensions stay set and hasPixels() is false: callers must check.
-    void setSize(std::uint32_t width, std::uint32_t height);
+    // pixels and a black palette. A reader that will overwrite every pixel
+    // may pass zeroPixels = false to skip the clearing. When the pixels cannot
+    // be obtained the dimensions stay set and hasPixels() is false: callers
+    // must check.
+    void setSize(std::uint32_t width, std::uint32_t height, bool zeroPixels = true);
     void reset();
     void clear(bool withPalette);
     bool setPaletteEntry(std::uint16_t index, std::uint8_t red, std::uint8_t green,

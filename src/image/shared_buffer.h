@@ -51,6 +51,17 @@ public:
         return data();
     }
 
+    // Like allocate, but the elements are left as malloc gives them.
+    T* allocateUninitialized(std::size_t n) noexcept {
+        release();
+        if (n == 0 || n > SIZE_MAX / sizeof(T)) {
+            return nullptr;
+        }
+        T* raw = static_cast<T*>(std::malloc(n * sizeof(T)));
+        adopt(raw, n);
+        return data();
+    }
+
     // Takes ownership of storage obtained with malloc/calloc by the caller.
     void attach(T* storage, std::size_t n) noexcept {
         release();
