@@ -1,0 +1,279 @@
+#include "codecs/png.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstring>
+
+#include "image/shared_buffer.h"
+#include "io/image_file.h"
+
+namespace kelvara {
+
+namespace {
+
+constexpr std::size_t kSignatureSize = 8;
+constexpr png_uint_32 kMaxDimension = 65535;
+
+// libpng reports errors by jumping back to the setjmp of the function that
+// called it. Every libpng call that can fail is therefore made from one of
+// the *Steps functions below, which hold only trivially destructible locals:
+// the jump never skips a C++ destructor. Messages are never printed.
+[[noreturn]] void onPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void onPngWarning(png_structp, png_const_charp) {}
+
+void pngReadCallback(png_structp png, png_bytep data, png_size_t length) {
+    auto* file = static_cast<ImageFile*>(png_get_io_ptr(png));
+    if (file->read(data, length) != length) {
+        png_error(png, "file ends early");  // rather than decode bytes never read
+    }
+}
+
+void pngWriteCallback(png_structp png, png_bytep data, png_size_t length) {
+    auto* file = static_cast<ImageFile*>(png_get_io_ptr(png));
+    file->write(data, length);
+    if (file->failed()) {
+        png_error(png, "write failed");  // stop early on a full disk
+    }
+}
+
+void pngFlushCallback(png_structp) {}
+
+// Owns a libpng structure pair and destroys it on every way out.
+class PngHandles {
+public:
+    explicit PngHandles(bool forWriting) : writing_(forWriting) {
+        if (writing_) {
+            png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
+        } else {
+            png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
+        }
+        if (png_ != nullptr) {
+            info_ = png_create_info_struct(png_);
+        }
+    }
+    ~PngHandles() {
+        if (writing_) {
+            png_destroy_write_struct(&png_, info_ != nullptr ? &info_ : nullptr);
+        } else {
+            png_destroy_read_struct(&png_, info_ != nullptr ? &info_ : nullptr, nullptr);
+        }
+    }
+    PngHandles(const PngHandles&) = delete;
+    PngHandles& operator=(const PngHandles&) = delete;
+
+    bool valid() const { return png_ != nullptr && info_ != nullptr; }
+    png_structp png() const { return png_; }
+    png_infop info() const { return info_; }
+
+private:
+    png_structp png_ = nullptr;
+    png_infop info_ = nullptr;
+    bool writing_;
+};
+
+struct PngHeader {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int bitDepth = 0;
+    int colorType = 0;
+    int channels = 0;
+};
+
+// Checks the signature and rewinds so that libpng reads it again.
+bool hasPngSignature(ImageFile& file) {
+    png_byte signature[kSignatureSize];
+    if (file.read(signature, kSignatureSize) != kSignatureSize ||
+        png_sig_cmp(signature, 0, kSignatureSize) != 0) {
+        return false;
+    }
+    file.seek(0, 0);
+    return true;
+}
+
+// png_read_info, optionally with the alpha channel stripped, and the header
+// values as libpng then reports them.
+bool readInfoSteps(png_structp png, png_infop info, PngHeader* header, bool stripAlpha) {
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    png_read_info(png, info);
+    if (stripAlpha) {
+        png_set_strip_alpha(png);
+        png_read_update_info(png, info);
+    }
+    png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth,
+                 &header->colorType, nullptr, nullptr, nullptr);
+    header->channels = png_get_channels(png, info);
+    return true;
+}
+
+bool prepareRowsSteps(png_structp png, png_infop info, int colorType) {
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    png_set_bgr(png);
+    if ((colorType & PNG_COLOR_MASK_ALPHA) != 0) {
+        png_set_strip_alpha(png);
+    }
+    png_read_update_info(png, info);
+    return true;
+}
+
+bool readRowsSteps(png_structp png, png_infop info, png_bytepp rows) {
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    png_read_image(png, rows);
+    png_read_end(png, info);
+    return true;
+}
+
+struct PngWriteJob {
+    ImageFile* file;
+    int level;
+    unsigned filterMask;
+    png_colorp palette;
+    int paletteCount;
+    png_uint_32 width;
+    png_uint_32 height;
+    png_bytepp rows;
+};
+
+bool writeSteps(png_structp png, png_infop info, const PngWriteJob* job) {
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    png_set_write_fn(png, job->file, pngWriteCallback, pngFlushCallback);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, static_cast<int>(job->filterMask));
+    png_set_compression_level(png, job->level);
+    png_set_PLTE(png, info, job->palette, job->paletteCount);
+    png_set_IHDR(png, info, job->width, job->height, 8, PNG_COLOR_TYPE_PALETTE,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    png_write_info(png, info);
+    png_set_bgr(png);
+    png_write_image(png, job->rows);
+    png_write_end(png, info);
+    return true;
+}
+
+// One pointer per row, top row first.
+bool buildRowPointers(const IndexedImage& image, SharedBuffer<png_bytep>& rows) {
+    if (rows.allocate(image.height()) == nullptr) {
+        return false;
+    }
+    for (std::uint32_t y = 0; y < image.height(); ++y) {
+        rows[y] = image.row(static_cast<std::uint16_t>(y));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool readPng(const std::string& sourcePath, IndexedImage& image) {
+    ImageFile file;
+    if (!file.open(sourcePath, false) || !hasPngSignature(file)) {
+        return false;
+    }
+    PngHandles handles(false);
+    if (!handles.valid()) {
+        return false;
+    }
+    png_set_read_fn(handles.png(), &file, pngReadCallback);
+
+    PngHeader header;
+    if (!readInfoSteps(handles.png(), handles.info(), &header, false) ||
+        header.channels * header.bitDepth != 8 || header.width > kMaxDimension ||
+        header.height > kMaxDimension) {
+        return false;
+    }
+    if (!prepareRowsSteps(handles.png(), handles.info(), header.colorType)) {
+        return false;
+    }
+
+    image.setSize(header.width, header.height);
+    if (image.isEmpty() || !image.hasPixels() || image.paletteCount() == 0) {
+        image.reset();
+        return false;
+    }
+    if (header.colorType == PNG_COLOR_TYPE_GRAY) {
+        // No palette in the file: the grey levels are the palette.
+        for (unsigned i = 0; i < IndexedImage::kPaletteSize; ++i) {
+            const auto level = static_cast<std::uint8_t>(i);
+            image.setPaletteEntry(static_cast<std::uint16_t>(i), level, level, level);
+        }
+    } else {
+        png_colorp palette = nullptr;
+        int count = 0;
+        if (png_get_PLTE(handles.png(), handles.info(), &palette, &count) == PNG_INFO_PLTE) {
+            for (int i = 0; i < count && i < static_cast<int>(IndexedImage::kPaletteSize); ++i) {
+                image.setPaletteEntry(static_cast<std::uint16_t>(i), palette[i].red,
+                                      palette[i].green, palette[i].blue);
+            }
+        }
+    }
+
+    SharedBuffer<png_bytep> rows;
+    if (!buildRowPointers(image, rows) ||
+        !readRowsSteps(handles.png(), handles.info(), rows.data())) {
+        image.reset();
+        return false;
+    }
+    return true;
+}
+
+int probePng(const std::string& sourcePath) {
+    ImageFile file;
+    if (!file.open(sourcePath, false) || !hasPngSignature(file)) {
+        return 0;
+    }
+    PngHandles handles(false);
+    if (!handles.valid()) {
+        return 0;
+    }
+    png_set_read_fn(handles.png(), &file, pngReadCallback);
+    // A file that cannot be decoded as far as its image data says nothing.
+    PngHeader header;
+    if (!readInfoSteps(handles.png(), handles.info(), &header, true)) {
+        return 0;
+    }
+    return header.channels * header.bitDepth;
+}
+
+bool writePng(const std::string& targetPath, const IndexedImage& image, int level,
+              unsigned filterMask) {
+    if (!image.hasPixels() || image.paletteCount() == 0) {
+        return false;
+    }
+    SharedBuffer<png_color> palette;
+    SharedBuffer<png_bytep> rows;
+    if (palette.allocate(image.paletteCount()) == nullptr || !buildRowPointers(image, rows)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < image.paletteCount(); ++i) {
+        const PaletteEntry& e = image.palette()[i];
+        palette[i] = png_color{e.red, e.green, e.blue};
+    }
+
+    ImageFile file;
+    if (!file.open(targetPath, true)) {
+        return false;
+    }
+    {
+        PngHandles handles(true);
+        const PngWriteJob job{&file,
+                              level,
+                              filterMask,
+                              palette.data(),
+                              static_cast<int>(image.paletteCount()),
+                              image.width(),
+                              image.height(),
+                              rows.data()};
+        if (!handles.valid() || !writeSteps(handles.png(), handles.info(), &job)) {
+            return false;  // the unfinished file is discarded
+        }
+    }
+    return file.commit();
+}
+
+}  // namespace kelvara

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+#include "image/indexed_image.h"
+
+namespace kelvara {
+
+// Reads a PNG whose pixels are one byte deep (8-bit palette or 8-bit grey,
+// the latter with a grey ramp palette). False for anything else or any
+// decoding error.
+bool readPng(const std::string& sourcePath, IndexedImage& image);
+
+// channels x bit depth after stripping alpha, or 0 when the file is not a
+// PNG or cannot be decoded that far.
+int probePng(const std::string& sourcePath);
+
+// Writes an 8-bit palette PNG (IHDR, PLTE with every palette entry, IDAT,
+// IEND) with the zlib level and libpng filter mask given. The target is
+// replaced only when the whole file was written.
+bool writePng(const std::string& targetPath, const IndexedImage& image, int level,
+              unsigned filterMask);
+
+}  // namespace kelvara

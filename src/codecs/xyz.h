@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+#include "image/indexed_image.h"
+
+namespace kelvara {
+
+// "XYZ1", width and height (little-endian 16-bit), then one zlib stream of
+// the 768-byte RGB palette followed by the pixel indices, top row first.
+bool readXyz(const std::string& sourcePath, IndexedImage& image);
+
+// 8 when readXyz accepts the file, otherwise 0.
+int probeXyz(const std::string& sourcePath);
+
+// Level -1..9. The target is replaced only when the whole file was written.
+bool writeXyz(const std::string& targetPath, const IndexedImage& image, int level);
+
+}  // namespace kelvara

@@ -1,0 +1,132 @@
+#include "codecs/zlib_stream.h"
+
+#include <zlib.h>
+
+#include <array>
+
+namespace kelvara {
+
+namespace {
+
+// Ends the (de)compressor on every way out once it was initialised.
+struct InflateGuard {
+    z_stream& stream;
+    bool ended = false;
+    int end() {
+        ended = true;
+        return inflateEnd(&stream);
+    }
+    ~InflateGuard() {
+        if (!ended) {
+            inflateEnd(&stream);
+        }
+    }
+};
+
+struct DeflateGuard {
+    z_stream& stream;
+    bool ended = false;
+    int end() {
+        ended = true;
+        return deflateEnd(&stream);
+    }
+    ~DeflateGuard() {
+        if (!ended) {
+            deflateEnd(&stream);
+        }
+    }
+};
+
+struct Chunks {
+    std::array<Bytef, kZlibInputChunk> in;
+    std::array<Bytef, kZlibOutputChunk> out;
+};
+
+// A compressed stream missing any of its bytes is useless: a memory target
+// that is full, or a file that failed, ends the job.
+bool putAll(ImageFile& target, const Bytef* data, std::uint64_t n) {
+    return target.write(data, n) == n && !target.failed();
+}
+
+}  // namespace
+
+bool inflateStream(ImageFile& source, ImageFile& target) {
+    if (!source.isOpen() || source.isWritable() || !target.isOpen() || !target.isWritable()) {
+        return false;
+    }
+    Chunks chunks;  // 64 KiB of fixed working space, nothing allocated
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) {
+        return false;
+    }
+    InflateGuard guard{stream};
+    stream.next_out = chunks.out.data();
+    stream.avail_out = kZlibOutputChunk;
+    for (;;) {
+        if (stream.avail_in == 0) {
+            stream.next_in = chunks.in.data();
+            stream.avail_in = static_cast<uInt>(source.read(chunks.in.data(), kZlibInputChunk));
+        }
+        const int result = inflate(&stream, Z_NO_FLUSH);
+        if (result == Z_STREAM_END) {
+            target.write(chunks.out.data(), kZlibOutputChunk - stream.avail_out);
+            return guard.end() == Z_OK;
+        }
+        if (result != Z_OK) {
+            return false;  // corrupt data, or the input ran out before the end
+        }
+        if (stream.avail_out == 0) {
+            target.write(chunks.out.data(), kZlibOutputChunk);
+            if (target.failed()) {
+                return false;  // a file that cannot be written: stop early
+            }
+            stream.next_out = chunks.out.data();
+            stream.avail_out = kZlibOutputChunk;
+        }
+    }
+}
+
+bool deflateStream(ImageFile& source, ImageFile& target, int level) {
+    if (!source.isOpen() || source.isWritable() || !target.isOpen() || !target.isWritable() ||
+        level < -1 || level > 9) {
+        return false;
+    }
+    Chunks chunks;  // 64 KiB of fixed working space, nothing allocated
+    z_stream stream{};
+    if (deflateInit(&stream, level) != Z_OK) {
+        return false;
+    }
+    DeflateGuard guard{stream};
+    int flush = Z_NO_FLUSH;
+    stream.next_out = chunks.out.data();
+    stream.avail_out = kZlibOutputChunk;
+    for (;;) {
+        if (stream.avail_in == 0 && flush == Z_NO_FLUSH) {
+            stream.next_in = chunks.in.data();
+            stream.avail_in = static_cast<uInt>(source.read(chunks.in.data(), kZlibInputChunk));
+            if (stream.avail_in < kZlibInputChunk) {
+                flush = Z_FINISH;
+            }
+        }
+        if (source.failed()) {
+            return false;  // a read error is not the end of the data
+        }
+        const int result = deflate(&stream, flush);
+        if (result == Z_STREAM_END) {
+            return putAll(target, chunks.out.data(), kZlibOutputChunk - stream.avail_out) &&
+                   guard.end() == Z_OK;
+        }
+        if (result != Z_OK) {
+            return false;
+        }
+        if (stream.avail_out == 0) {
+            if (!putAll(target, chunks.out.data(), kZlibOutputChunk)) {
+                return false;
+            }
+            stream.next_out = chunks.out.data();
+            stream.avail_out = kZlibOutputChunk;
+        }
+    }
+}
+
+}  // namespace kelvara

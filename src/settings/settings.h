@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kelvara {
+
+// Room for a text setting, its end included: at most 511 bytes are kept.
+inline constexpr std::size_t kSettingTextCapacity = 512;
+
+// Every user setting, named after its key in the settings file. One record
+// exists for the process; code that needs it is handed a reference.
+struct Settings {
+    int SaveMode = 0;     // target format, an ImageFormat value
+    int SaveDirFlag = 0;  // 0: beside each source, 1: into SaveDir
+    int UnKnownFlag = 0;  // other file types: 0 skip, 1 copy unchanged
+    bool ReproduceDir = true;
+    bool DelSuccessItem = true;
+    bool AutoConvert1 = false;
+    bool AutoConvert2 = false;
+    bool AutoConvert3 = false;
+    std::string SaveDir;  // both folders default to the program's folder
+    std::string LastDir;
+    int PngCompLv = 6;
+    int Filter = 5;
+    int XyzCompLv = 6;
+    int Left = 0;
+    int Top = 0;
+    int Column1 = 100;
+    int Column2 = 50;
+    int Column3 = 200;
+    int Column4 = 300;
+    bool TopMost = false;
+};
+
+}  // namespace kelvara
