@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kelvara {
+
+inline constexpr char kSettingsFileName[] = "kelvara.ini";
+
+// The folder of the running executable, without a trailing '/' ("/" for the
+// root, "." when /proc/self/exe cannot be read). Worked out once; the current
+// directory is left alone.
+const std::string& programDirectory();
+
+// folder + '/' + name, without doubling a '/' that folder ends with.
+std::string joinPath(std::string_view folder, std::string_view name);
+
+// A name holding a '/' is a path and is used as given; a bare file name lives
+// in the program's folder.
+std::string resolveProgramFile(const std::string& name, const std::string& programDir);
+
+// What the settings file's location depends on besides the program folder.
+// Empty means unset.
+struct SettingsEnvironment {
+    std::string xdgConfigHome;
+    std::string home;
+
+    // From XDG_CONFIG_HOME and HOME; HOME falls back to the password entry.
+    static SettingsEnvironment fromProcess();
+};
+
+// Beside the executable when the file is already there or the folder is
+// writable; otherwise in the user's configuration folder
+// ($XDG_CONFIG_HOME/kelvara/, $XDG_CONFIG_HOME defaulting to $HOME/.config),
+// which the first save creates. A relative XDG_CONFIG_HOME is ignored.
+std::string settingsFilePath(const std::string& programDir, const SettingsEnvironment& env);
+
+}  // namespace kelvara
