@@ -1,10 +1,11 @@
 #include "codecs/xyz.h"
 
+#include <sys/uio.h>
+
 #include <cstring>
 
 #include "codecs/byte_order.h"
 #include "codecs/zlib_stream.h"
-#include "image/shared_buffer.h"
 #include "io/image_file.h"
 
 namespace kelvara {
@@ -34,25 +35,21 @@ bool readXyz(const std::string& sourcePath, IndexedImage& image) {
         return false;
     }
 
-    // The whole payload lands in one zeroed block: a short stream leaves the
-    // rest black / index 0, and a longer one is cut at the block's end.
-    SharedBuffer<std::uint8_t> scratch;
-    const std::size_t payloadSize = kPaletteBytes + image.pixelCount();
-    ImageFile payload;
-    if (scratch.allocate(payloadSize) == nullptr ||
-        !payload.openMemory(scratch.data(), payloadSize, true) || !inflateStream(file, payload)) {
+    // The palette goes to a small table, the pixels straight into the image's
+    // zeroed storage: a short stream leaves the rest black / index 0, and a
+    // longer one is checked to its end and cut. Pages the stream does not
+    // reach are never touched, so a huge size declared by a tiny file costs
+    // nothing.
+    std::uint8_t rgb[kPaletteBytes] = {};
+    const iovec parts[2] = {{rgb, kPaletteBytes}, {image.pixels(), image.pixelCount()}};
+    std::uint64_t filled = 0;
+    if (!inflateInto(file, parts, image.hasPixels() ? 2 : 1, filled)) {
         image.reset();
         return false;
     }
     for (unsigned i = 0; i < image.paletteCount(); ++i) {
-        const std::uint8_t* rgb = scratch.data() + 3 * i;
-        image.setPaletteEntry(static_cast<std::uint16_t>(i), rgb[0], rgb[1], rgb[2]);
-    }
-    // Only what the stream filled is copied: the rest of the (zeroed) pixels
-    // stays untouched, so a huge size declared by a tiny file costs nothing.
-    const std::uint64_t filled = payload.position();
-    if (image.hasPixels() && filled > kPaletteBytes) {
-        std::memcpy(image.pixels(), scratch.data() + kPaletteBytes, filled - kPaletteBytes);
+        image.setPaletteEntry(static_cast<std::uint16_t>(i), rgb[3 * i], rgb[3 * i + 1],
+                              rgb[3 * i + 2]);
     }
     return true;
 }
@@ -66,19 +63,14 @@ bool writeXyz(const std::string& targetPath, const IndexedImage& image, int leve
     if (!image.hasPixels() || level < -1 || level > 9) {
         return false;
     }
-    SharedBuffer<std::uint8_t> scratch;
-    const std::size_t payloadSize = kPaletteBytes + image.pixelCount();
-    if (scratch.allocate(payloadSize) == nullptr) {
-        return false;
-    }
+    // The palette's triples in a small table; the pixels are read in place.
+    std::uint8_t rgb[kPaletteBytes] = {};
     for (std::size_t i = 0; i < image.paletteCount() && i < IndexedImage::kPaletteSize; ++i) {
         const PaletteEntry& e = image.palette()[i];
-        std::uint8_t* rgb = scratch.data() + 3 * i;
-        rgb[0] = e.red;
-        rgb[1] = e.green;
-        rgb[2] = e.blue;
+        rgb[3 * i] = e.red;
+        rgb[3 * i + 1] = e.green;
+        rgb[3 * i + 2] = e.blue;
     }
-    std::memcpy(scratch.data() + kPaletteBytes, image.pixels(), image.pixelCount());
 
     ImageFile file;
     if (!file.open(targetPath, true)) {
@@ -90,9 +82,8 @@ bool writeXyz(const std::string& targetPath, const IndexedImage& image, int leve
     storeLe16(header + 6, image.height());
     file.write(header, kHeaderSize);
 
-    ImageFile payload;
-    if (!payload.openMemory(scratch.data(), payloadSize, false) ||
-        !deflateStream(payload, file, level)) {
+    const iovec parts[2] = {{rgb, kPaletteBytes}, {image.pixels(), image.pixelCount()}};
+    if (!deflateFrom(parts, 2, file, level)) {
         return false;  // the file is discarded unpublished
     }
     return file.commit();

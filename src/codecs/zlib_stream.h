@@ -1,5 +1,9 @@
 #pragma once
 
+#include <sys/uio.h>
+
+#include <cstdint>
+
 #include "io/image_file.h"
 
 namespace kelvara {
@@ -15,5 +19,15 @@ bool inflateStream(ImageFile& source, ImageFile& target);
 // Compresses everything from source's position to its end into one zlib
 // stream written to target, at level -1..9.
 bool deflateStream(ImageFile& source, ImageFile& target, int level);
+
+// Decompresses one zlib stream from source straight into the caller's
+// blocks, filling them in order; no copy of the output is made. What the
+// stream holds beyond the blocks is decoded (to check it) and dropped.
+// filled: the bytes stored. True only when the stream reached its end intact.
+bool inflateInto(ImageFile& source, const iovec* parts, int count, std::uint64_t& filled);
+
+// Compresses the caller's blocks, in order, into one zlib stream written to
+// target, at level -1..9, reading them in place.
+bool deflateFrom(const iovec* parts, int count, ImageFile& target, int level);
 
 }  // namespace kelvara

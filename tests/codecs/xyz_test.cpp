@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -551,6 +552,56 @@ TEST(ZlibStream, Preconditions) {
     ImageFile small;
     ASSERT_TRUE(small.openMemory(tiny.data(), tiny.size(), true));
     EXPECT_FALSE(deflateStream(reader, small, 0));
+}
+
+
+TEST(ZlibStream, CallerBlocksInAndOut) {
+    TempDir dir;
+    for (std::size_t n : {std::size_t{1}, std::size_t{768}, 3 * std::size_t{kZlibOutputChunk} + 5,
+                          std::size_t{400000}}) {
+        SCOPED_TRACE(n);
+        Bytes data = mixedData(n);
+        const std::size_t split = n / 3;
+        // Blocks in: the same bytes as deflateStream gives for one block.
+        ImageFile out;
+        ASSERT_TRUE(out.open(dir.file("z"), true));
+        const iovec in[3] = {{data.data(), split}, {data.data(), 0}, {data.data() + split, n - split}};
+        ASSERT_TRUE(deflateFrom(in, 3, out, 6));
+        ASSERT_TRUE(out.commit());
+        const Bytes stream = test::readFile(dir.file("z"));
+        ImageFile whole;
+        ASSERT_TRUE(whole.openMemory(data.data(), data.size(), false));
+        ASSERT_TRUE(out.open(dir.file("w"), true));
+        ASSERT_TRUE(deflateStream(whole, out, 6));
+        ASSERT_TRUE(out.commit());
+        EXPECT_EQ(test::readFile(dir.file("w")), stream);
+
+        // Blocks out: exact room, too little (cut, still checked to the end),
+        // too much (the rest untouched).
+        for (std::size_t room : {n, n / 2, n + 100}) {
+            Bytes first(std::min(split, room), 0xAA);
+            Bytes second(room - first.size(), 0xAA);
+            const iovec parts[2] = {{first.data(), first.size()}, {second.data(), second.size()}};
+            ImageFile src;
+            ASSERT_TRUE(src.open(dir.file("z"), false));
+            std::uint64_t filled = 0;
+            EXPECT_TRUE(inflateInto(src, parts, 2, filled)) << room;
+            EXPECT_EQ(filled, std::min(n, room));
+            Bytes back = first;
+            back.insert(back.end(), second.begin(), second.end());
+            Bytes expect(data.begin(), data.begin() + static_cast<long>(std::min(n, room)));
+            expect.resize(room, 0xAA);
+            EXPECT_EQ(back, expect) << room;
+        }
+        // A cut stream fails however much room there is.
+        test::writeFile(dir.file("cut"), Bytes(stream.begin(), stream.end() - 1));
+        Bytes back(n + 1);
+        const iovec one[1] = {{back.data(), back.size()}};
+        ImageFile src;
+        ASSERT_TRUE(src.open(dir.file("cut"), false));
+        std::uint64_t filled = 0;
+        EXPECT_FALSE(inflateInto(src, one, 1, filled));
+    }
 }
 
 }  // namespace
