@@ -1,0 +1,167 @@
+#include "conversion/output_policy.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <memory>
+#include <string_view>
+
+#include "conversion/path_toolkit.h"
+#include "io/atomic_file.h"
+
+namespace kelvara {
+
+namespace {
+
+// Indexed by ImageFormat; also the order in which a source's type is matched.
+constexpr std::array<std::string_view, 3> kExtensions = {"bmp", "png", "xyz"};
+
+constexpr std::size_t kCopyChunk = 128 * 1024;
+
+bool equalsIgnoringAsciiCase(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        if (c != lower[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// An out-of-range SaveMode falls back to its default, BMP, as the settings
+// store does when it loads one; extension and writer then always agree.
+ImageFormat targetKind(const Settings& settings) {
+    const bool known = settings.SaveMode >= 0 && settings.SaveMode < static_cast<int>(kExtensions.size());
+    return known ? static_cast<ImageFormat>(settings.SaveMode) : ImageFormat::Bmp;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+OutputPlan resolveOutput(const std::string& fullPath, const std::string& relativePath,
+                         const Settings& settings) {
+    const PathStyle style = PathStyle::native();
+    std::string candidate;
+    if (settings.SaveDirFlag == 1) {
+        // SaveDir is taken exactly as stored: a trailing separator doubles up,
+        // which POSIX path resolution ignores.
+        candidate = settings.SaveDir;
+        candidate += style.builtSeparator;
+        candidate += settings.ReproduceDir ? std::string_view(relativePath)
+                                           : fileNamePart(fullPath, style);
+    } else {
+        candidate = fullPath;
+    }
+
+    OutputPlan plan;
+    const std::string_view extension = extensionPart(candidate, style);
+    for (std::size_t i = 0; i < kExtensions.size(); ++i) {
+        if (equalsIgnoringAsciiCase(extension, kExtensions[i])) {
+            // The match is exactly the last three bytes of the candidate.
+            candidate.replace(candidate.size() - extension.size(), extension.size(),
+                              kExtensions[static_cast<std::size_t>(targetKind(settings))]);
+            plan.action = OutputAction::ConvertImage;
+            plan.sourceFormat = static_cast<ImageFormat>(i);
+            plan.targetPath = std::move(candidate);
+            return plan;
+        }
+    }
+    if (settings.UnKnownFlag == 1) {
+        plan.action = OutputAction::CopyUnchanged;
+        plan.targetPath = std::move(candidate);
+    }
+    return plan;
+}
+
+ConvertStatus processEntry(const std::string& fullPath, const std::string& relativePath,
+                           const Settings& settings) {
+    const OutputPlan plan = resolveOutput(fullPath, relativePath, settings);
+    switch (plan.action) {
+        case OutputAction::ConvertImage:
+            return convertImage(fullPath, plan.targetPath, plan.sourceFormat, targetKind(settings),
+                                settings);
+        case OutputAction::CopyUnchanged:
+            makeDirectories(directoryPart(plan.targetPath));
+            return copyFile(fullPath, plan.targetPath) ? ConvertStatus::Success
+                                                       : ConvertStatus::CopyFailed;
+        case OutputAction::SkipEntry:
+            break;
+    }
+    return ConvertStatus::Skipped;
+}
+
+bool copyFile(const std::string& sourcePath, const std::string& targetPath) {
+    // Non-blocking so that a FIFO or device cannot stall the run before it is
+    // recognised as not being a regular file.
+    const FileDescriptor source(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (source.get() < 0) {
+        return false;
+    }
+    struct stat from {};
+    if (::fstat(source.get(), &from) != 0 || !S_ISREG(from.st_mode)) {
+        return false;
+    }
+    const int flags = ::fcntl(source.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(source.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return false;
+    }
+
+    // Replacing the target would otherwise replace the source itself, however
+    // the two paths are spelled.
+    struct stat to {};
+    if (::stat(targetPath.c_str(), &to) == 0 && to.st_dev == from.st_dev &&
+        to.st_ino == from.st_ino) {
+        return false;
+    }
+
+    AtomicFileWriter writer;
+    if (!writer.begin(targetPath)) {
+        return false;
+    }
+    // Permission bits only: set-id bits are not carried to a copy.
+    writer.setMode(from.st_mode & 0777);
+
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kCopyChunk);
+    for (;;) {
+        const ssize_t got = ::read(source.get(), buffer.get(), kCopyChunk);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;  // the writer's destructor drops the temporary
+        }
+        if (got == 0) {
+            break;
+        }
+        if (!writer.write(buffer.get(), static_cast<std::size_t>(got))) {
+            return false;
+        }
+    }
+    return writer.commit();
+}
+
+}  // namespace kelvara
