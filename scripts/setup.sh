@@ -9,8 +9,9 @@ preset=${1:-release}
 packages=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev libpng-dev
+  libcli11-dev qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  imagemagick pngcheck python3-pil
+  imagemagick pngcheck python3-pil xvfb xauth locales
 )
 
 missing=()
@@ -23,6 +24,13 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# A collation that differs from byte order, for the sort tests.
+if ! locale -a 2>/dev/null | grep -qi '^en_US\.utf-\?8$'; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo localedef -i en_US -f UTF-8 en_US.UTF-8 || echo "setup: en_US.UTF-8 not available; collation tests will skip"
 fi
 
 cmake --preset "$preset"

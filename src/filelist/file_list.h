@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "convert/convert.h"
+
+namespace kelvara {
+
+// Column numbers of a row's cells.
+enum FileColumn : int {
+    kColumnRelativePath = 0,
+    kColumnStatus = 1,
+    kColumnBaseDirectory = 2,
+    kColumnFullPath = 3,
+    kColumnCount = 4,
+};
+
+// Status texts (UTF-8). The success text also marks the rows removeSucceeded takes.
+inline constexpr std::string_view kWaitingText = "待機中";
+// The text of a conversion result; an empty text for a value outside the
+// enumeration (a row then simply shows nothing rather than stale text).
+const std::string& statusText(ConvertStatus status);
+
+struct FileEntry {
+    std::string relativePath;
+    std::string status;
+    std::string baseDirectory;
+    std::string fullPath;
+    std::int32_t sequence = 0;
+    bool selected = false;
+
+    // The cell of a column, or an empty text for a column out of range.
+    const std::string& cell(int column) const;
+};
+
+// Told about every change of a FileList, before and after it, on the thread
+// that makes the change. A view keeps itself in step through it.
+class FileListObserver {
+public:
+    virtual ~FileListObserver() = default;
+    virtual void rowsAboutToBeAppended(int /*first*/, int /*last*/) {}
+    virtual void rowsAppended() {}
+    // Removals and sorting change many positions at once.
+    virtual void aboutToRearrange() {}
+    virtual void rearranged() {}
+    virtual void statusChanged(int /*position*/) {}
+    virtual void selectionChanged() {}
+};
+
+// The files gathered for conversion, in display order, each listed once by
+// its exact full path.
+class FileList {
+public:
+    FileList() = default;
+    FileList(const FileList&) = delete;
+    FileList& operator=(const FileList&) = delete;
+
+    void setObserver(FileListObserver* observer) { observer_ = observer; }
+
+    int rowCount() const { return static_cast<int>(rows_.size()); }
+    bool containsPath(const std::string& fullPath) const;
+    // Appends a row unless fullPath is listed already. baseDirectory is a
+    // leading part of fullPath; the relative path is what follows it and the
+    // one separator after it.
+    void addEntry(const std::string& fullPath, const std::string& baseDirectory);
+    std::string cellText(int position, int column) const;
+    void setStatus(int position, ConvertStatus status);
+
+    void removeAll();
+    // Removes the selected rows, then selects the row that now stands where
+    // the first removed one stood.
+    void removeSelected();
+    // Removes every row whose status is the success text.
+    void removeSucceeded();
+
+    void selectAll();
+    void selectRow(int position);
+    // Sets one row's flag, as a view reports the user's selection.
+    void setSelected(int position, bool selected);
+    std::vector<bool> selectedFlags() const;
+    int firstSelected() const;
+    std::vector<int> rowPositions(bool onlySelected) const;
+
+    // Header-click sort: ascending on a new column, reversed on each further
+    // click of the same one, by the locale's collation (LC_COLLATE) of the
+    // column's text. Selection and sequence numbers travel with their rows;
+    // rows that compare equal keep their order. Returns false (and changes
+    // nothing, not even the sort state) with fewer than two rows or a column
+    // outside 0..3.
+    bool sortByColumn(int column);
+    int sortColumn() const { return sortColumn_; }
+    int sortDirection() const { return sortDirection_; }
+    std::int32_t nextSequence() const { return nextSequence_; }
+
+    // Read access for views; position must be valid.
+    const FileEntry& row(int position) const { return rows_[static_cast<std::size_t>(position)]; }
+
+private:
+    // Removes the matching rows and their paths in one pass; returns the
+    // position of the first removed row, -1 when nothing matched.
+    template <typename Predicate>
+    int removeWhere(Predicate&& remove);
+    void notifySelectionChanged();
+
+    std::vector<FileEntry> rows_;
+    std::unordered_set<std::string> paths_;
+    std::int32_t nextSequence_ = 0;
+    int sortColumn_ = -1;
+    int sortDirection_ = 0;
+    FileListObserver* observer_ = nullptr;
+};
+
+}  // namespace kelvara
