@@ -1,0 +1,340 @@
+#include "batch/batch_schedule.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <queue>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+namespace kelvara::batch {
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+
+std::string realPath(const std::string& path) {
+    const std::unique_ptr<char, FreeDeleter> resolved(::realpath(path.c_str(), nullptr));
+    return resolved ? std::string(resolved.get()) : std::string();
+}
+
+void appendComponent(std::string& path, std::string_view name) {
+    if (path != "/") {
+        path += '/';
+    }
+    path += name;
+}
+
+std::uint64_t pathKey(const std::string& path) {
+    return std::hash<std::string_view>{}(path);
+}
+
+}  // namespace
+
+const PathCanonicalizer::Folder& PathCanonicalizer::folder(const std::string& path) {
+    if (const auto it = folders_.find(path); it != folders_.end()) {
+        return it->second;
+    }
+    Folder result;
+    result.path = realPath(path);
+    result.existing = result.path.size();
+    const std::size_t slash = path.rfind('/');
+    if (result.path.empty() && slash != std::string::npos) {
+        // Copied, since resolving the parent may rehash the cache.
+        result = folder(slash == 0 ? std::string("/") : path.substr(0, slash));
+        const std::string_view name = std::string_view(path).substr(slash + 1);
+        if (name == "..") {
+            const std::size_t up = result.path.rfind('/');
+            result.path.resize(up == 0 || up == std::string::npos ? 1 : up);
+            result.existing = std::min(result.existing, result.path.size());
+        } else if (!name.empty() && name != ".") {
+            appendComponent(result.path, name);
+        }
+    } else if (result.path.empty()) {
+        result.path = path;  // not absolute: nothing better than the text itself
+    }
+    return folders_.emplace(path, std::move(result)).first->second;
+}
+
+std::string PathCanonicalizer::canonical(const std::string& path,
+                                         std::vector<std::string>* missingFolders) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return path;
+    }
+    const Folder& parent = folder(slash == 0 ? std::string("/") : path.substr(0, slash));
+    if (missingFolders != nullptr && parent.existing < parent.path.size()) {
+        for (std::size_t k = parent.path.find('/', parent.existing + 1); k != std::string::npos;
+             k = parent.path.find('/', k + 1)) {
+            missingFolders->push_back(parent.path.substr(0, k));
+        }
+        missingFolders->push_back(parent.path);
+    }
+    std::string result = parent.path;
+    appendComponent(result, std::string_view(path).substr(slash + 1));
+    return result;
+}
+
+std::string PathCanonicalizer::resolved(const std::string& path) {
+    return realPath(path);
+}
+
+EntryAccess entryAccess(const std::string& sourcePath, const OutputPlan& plan,
+                        PathCanonicalizer& paths) {
+    EntryAccess access;
+    if (plan.action == OutputAction::SkipEntry) {
+        return access;  // touches nothing
+    }
+    access.reads.push_back(paths.canonical(sourcePath));
+    // Reading follows a linked source to its file, while a write replaces
+    // the link itself: both names matter.
+    struct stat st {};
+    if (::lstat(sourcePath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        std::string target = PathCanonicalizer::resolved(sourcePath);
+        if (!target.empty() && target != access.reads.front()) {
+            access.reads.push_back(std::move(target));
+        }
+    }
+    access.writes.push_back(paths.canonical(plan.targetPath, &access.reads));
+    return access;
+}
+
+void DependencyBuilder::add(const EntryAccess& access) {
+    const auto entry = static_cast<std::uint32_t>(graph_.offsets_.size() - 1);
+    scratch_.clear();
+    for (const std::string& path : access.reads) {
+        const auto it = uses_.find(pathKey(path));
+        if (it != uses_.end() && it->second.lastWriter >= 0) {
+            scratch_.push_back(static_cast<std::uint32_t>(it->second.lastWriter));
+        }
+    }
+    for (const std::string& path : access.writes) {
+        const auto it = uses_.find(pathKey(path));
+        if (it != uses_.end()) {
+            if (it->second.lastWriter >= 0) {
+                scratch_.push_back(static_cast<std::uint32_t>(it->second.lastWriter));
+            }
+            scratch_.insert(scratch_.end(), it->second.readers.begin(), it->second.readers.end());
+        }
+    }
+    std::sort(scratch_.begin(), scratch_.end());
+    scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
+    graph_.edges_.insert(graph_.edges_.end(), scratch_.begin(), scratch_.end());
+    graph_.offsets_.push_back(graph_.edges_.size());
+
+    // Reads first: an entry that rewrites its own source is then its own last
+    // writer and no longer a pending reader.
+    for (const std::string& path : access.reads) {
+        auto& readers = uses_[pathKey(path)].readers;
+        if (readers.empty() || readers.back() != entry) {
+            readers.push_back(entry);
+        }
+    }
+    for (const std::string& path : access.writes) {
+        PathUse& use = uses_[pathKey(path)];
+        use.readers.clear();
+        use.lastWriter = entry;
+    }
+}
+
+namespace {
+
+class Runner {
+  public:
+    Runner(const DependencyGraph& graph, const EntryWork& work, const RunHooks& hooks)
+        : work_(work),
+          hooks_(hooks),
+          count_(graph.size()),
+          pending_(count_),
+          results_(count_, ConvertStatus::Skipped),
+          finished_(count_, 0) {
+        std::vector<std::size_t> fanOut(count_ + 1, 0);
+        for (std::size_t i = 0; i < count_; ++i) {
+            pending_[i] = static_cast<std::uint32_t>(graph.of(i).size());
+            for (const std::uint32_t d : graph.of(i)) {
+                ++fanOut[d + 1];
+            }
+            if (pending_[i] == 0) {
+                ready_.push(static_cast<std::uint32_t>(i));
+            }
+        }
+        for (std::size_t i = 0; i < count_; ++i) {
+            fanOut[i + 1] += fanOut[i];
+        }
+        dependentOffsets_ = fanOut;
+        dependents_.resize(fanOut[count_]);
+        for (std::size_t i = 0; i < count_; ++i) {
+            for (const std::uint32_t d : graph.of(i)) {
+                dependents_[fanOut[d]++] = static_cast<std::uint32_t>(i);
+            }
+        }
+    }
+
+    std::size_t run(unsigned jobs) {
+        std::vector<std::thread> threads;
+        const std::size_t wanted = std::min<std::size_t>(std::max(jobs, 1u), count_);
+        for (std::size_t k = 0; k < wanted; ++k) {
+            std::lock_guard lock(mutex_);
+            try {
+                threads.emplace_back([this] { workerLoop(); });
+                ++liveWorkers_;
+            } catch (const std::system_error&) {
+                break;  // run with the workers there are
+            }
+        }
+        if (threads.empty()) {
+            runInline();
+        } else {
+            deliverWhileRunning();
+            for (std::thread& t : threads) {
+                t.join();
+            }
+        }
+        // After a stop, entries beyond one that never started may have run.
+        for (; next_ < count_; ++next_) {
+            if (finished_[next_] != 0) {
+                hooks_.onResult(next_, results_[next_]);
+            }
+        }
+        return started_;
+    }
+
+  private:
+    bool shouldStop() {
+        if (!stopping_ && hooks_.stopRequested && hooks_.stopRequested()) {
+            stopping_ = true;
+        }
+        return stopping_;
+    }
+
+    // With the lock held: takes the lowest ready entry, runs it unlocked and
+    // records it. False when there is nothing to start (or a stop).
+    bool runOne(std::unique_lock<std::mutex>& lock) {
+        if (ready_.empty() || shouldStop()) {
+            return false;
+        }
+        const std::uint32_t entry = ready_.top();
+        ready_.pop();
+        ++started_;
+        ++inFlight_;
+        lock.unlock();
+        ConvertStatus status = ConvertStatus::WriteError;
+        try {
+            status = work_(entry);
+        } catch (...) {
+            // An entry that could not be carried out (out of memory) failed.
+        }
+        lock.lock();
+        --inFlight_;
+        results_[entry] = status;
+        finished_[entry] = 1;
+        ++finishedCount_;
+        for (std::size_t k = dependentOffsets_[entry]; k < dependentOffsets_[entry + 1]; ++k) {
+            if (--pending_[dependents_[k]] == 0) {
+                ready_.push(dependents_[k]);
+            }
+        }
+        workReady_.notify_all();
+        progress_.notify_one();
+        return true;
+    }
+
+    void workerLoop() {
+        std::unique_lock lock(mutex_);
+        while (finishedCount_ < count_ && !shouldStop()) {
+            if (!runOne(lock)) {
+                if (inFlight_ == 0) {
+                    break;  // nothing running could make anything ready
+                }
+                workReady_.wait(lock);
+            }
+        }
+        --liveWorkers_;
+        workReady_.notify_all();
+        progress_.notify_one();
+    }
+
+    // Hands out the finished prefix of the list, unlocked.
+    void deliver(std::unique_lock<std::mutex>& lock) {
+        batch_.clear();
+        for (; next_ < count_ && finished_[next_] != 0; ++next_) {
+            batch_.push_back(next_);
+        }
+        lock.unlock();
+        for (const std::size_t entry : batch_) {
+            hooks_.onResult(entry, results_[entry]);  // written before finished_, never again
+        }
+        if (hooks_.onTick) {
+            hooks_.onTick();
+        }
+        lock.lock();
+    }
+
+    void deliverWhileRunning() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            const bool over = liveWorkers_ == 0;
+            deliver(lock);
+            if (over) {
+                return;
+            }
+            if (shouldStop()) {
+                workReady_.notify_all();  // waiting workers see it and leave
+            }
+            if ((next_ < count_ && finished_[next_] != 0) || liveWorkers_ == 0) {
+                continue;
+            }
+            progress_.wait_for(lock, hooks_.tickInterval);
+        }
+    }
+
+    void runInline() {
+        std::unique_lock lock(mutex_);
+        while (runOne(lock)) {
+            deliver(lock);
+        }
+    }
+
+    const EntryWork& work_;
+    const RunHooks& hooks_;
+    const std::size_t count_;
+
+    std::mutex mutex_;
+    std::condition_variable workReady_;
+    std::condition_variable progress_;
+    std::vector<std::uint32_t> pending_;
+    std::vector<std::size_t> dependentOffsets_;
+    std::vector<std::uint32_t> dependents_;
+    std::priority_queue<std::uint32_t, std::vector<std::uint32_t>, std::greater<>> ready_;
+    std::vector<ConvertStatus> results_;
+    std::vector<std::uint8_t> finished_;
+    std::size_t finishedCount_ = 0;
+    std::size_t started_ = 0;
+    unsigned inFlight_ = 0;
+    unsigned liveWorkers_ = 0;
+    bool stopping_ = false;
+
+    // Only the calling thread touches these.
+    std::size_t next_ = 0;
+    std::vector<std::size_t> batch_;
+};
+
+}  // namespace
+
+std::size_t runEntries(const DependencyGraph& graph, unsigned jobs, const EntryWork& work,
+                       const RunHooks& hooks) {
+    if (graph.size() == 0) {
+        return 0;
+    }
+    Runner runner(graph, work, hooks);
+    return runner.run(jobs);
+}
+
+}  // namespace kelvara::batch
