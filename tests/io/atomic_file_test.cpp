@@ -15,6 +15,7 @@ namespace {
 
 using test::Bytes;
 using test::TempDir;
+using Names = std::vector<std::string>;
 
 mode_t modeOf(const std::string& path) {
     struct stat st {};
@@ -22,159 +23,135 @@ mode_t modeOf(const std::string& path) {
     return st.st_mode & 07777;
 }
 
-// Writes n bytes through ImageFile, the way the codecs do, and commits.
-bool writeThroughImageFile(const std::string& path, std::size_t n) {
-    ImageFile file;
-    if (!file.open(path, true)) {
+// Writes text at path, committing or abandoning; false when any step fails.
+bool writeAtomically(const std::string& path, const std::string& text, bool commit = true,
+                     bool named = false) {
+    AtomicFileWriter writer;
+    writer.useNamedTemporary(named);
+    if (!writer.begin(path) || !writer.write(text.data(), text.size())) {
         return false;
     }
+    if (!commit) {
+        writer.abandon();
+    }
+    return writer.commit();
+}
+
+// Writes n bytes through ImageFile in small, buffered writes as the codecs
+// do, and commits.
+bool writeThroughImageFile(const std::string& path, std::size_t n) {
+    ImageFile file;
     const Bytes chunk(4096, 0xAB);
-    for (std::size_t done = 0; done < n; done += chunk.size()) {
+    const bool opened = file.open(path, true);
+    for (std::size_t done = 0; opened && done < n; done += chunk.size()) {
         file.write(chunk.data(), std::min(chunk.size(), n - done));
     }
-    return file.commit();
+    return opened && file.commit();
 }
 
-TEST(AtomicFileWriter, NewFilesGetTheUsualPermissions) {
+TEST(AtomicFileWriter, NewFilesFollowTheUmaskReplacedOnesKeepModeAndLink) {
     TempDir dir;
-    const std::string path = dir.file("new.bin");
-    const int status = test::runInChild([&] {
-        ::umask(027);
-        AtomicFileWriter writer;
-        if (!writer.begin(path) || !writer.write("data", 4) || !writer.commit()) {
-            return 1;
-        }
-        return modeOf(path) == 0640 ? 0 : 2;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(test::readFile(path), (Bytes{'d', 'a', 't', 'a'}));
-}
+    const std::string fresh = dir.file("new.bin"), old = dir.file("old.bin");
+    EXPECT_EQ(test::runInChild([&] {
+                  ::umask(027);
+                  return writeAtomically(fresh, "data") && modeOf(fresh) == 0640 ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(test::readFile(fresh), (Bytes{'d', 'a', 't', 'a'}));
 
-TEST(AtomicFileWriter, ReplacedFilesKeepTheirPermissions) {
-    TempDir dir;
-    const std::string path = dir.file("old.bin");
-    test::writeFile(path, std::string("old"));
-    ::chmod(path.c_str(), 0604);
-    AtomicFileWriter writer;
-    ASSERT_TRUE(writer.begin(path));
-    ASSERT_TRUE(writer.write("newer", 5));
-    EXPECT_EQ(test::readFile(path).size(), 3u);  // untouched until commit
-    ASSERT_TRUE(writer.commit());
-    EXPECT_EQ(test::readFile(path).size(), 5u);
-    EXPECT_EQ(modeOf(path), 0604u);
-    EXPECT_EQ(test::listDir(dir.path()), std::vector<std::string>{"old.bin"});
-}
-
-TEST(AtomicFileWriter, AbandonLeavesNothingBehind) {
-    TempDir dir;
-    const std::string path = dir.file("target.bin");
-    test::writeFile(path, std::string("before"));
-    {
-        AtomicFileWriter writer;
-        ASSERT_TRUE(writer.begin(path));
-        writer.write("after", 5);
-        writer.abandon();
-        EXPECT_FALSE(writer.commit());
-    }
-    EXPECT_EQ(test::readFile(path), (Bytes{'b', 'e', 'f', 'o', 'r', 'e'}));
-    EXPECT_EQ(test::listDir(dir.path()), std::vector<std::string>{"target.bin"});
-}
-
-TEST(AtomicFileWriter, NamedTemporaryIsHiddenAndRemoved) {
-    TempDir dir;
-    const std::string path = dir.file("out.bin");
-    for (bool keep : {true, false}) {
-        AtomicFileWriter writer;
-        writer.useNamedTemporary(true);
-        ASSERT_TRUE(writer.begin(path));
-        writer.write("abc", 3);
-        const auto during = test::listDir(dir.path());
-        ASSERT_EQ(during.size(), keep ? 1u : 2u);
-        EXPECT_EQ(during[0].rfind(".kelvara-", 0), 0u) << during[0];
-        if (keep) {
-            ASSERT_TRUE(writer.commit());
-        } else {
-            writer.abandon();
-        }
-    }
-    EXPECT_EQ(test::listDir(dir.path()), std::vector<std::string>{"out.bin"});
-    EXPECT_EQ(test::readFile(path), (Bytes{'a', 'b', 'c'}));
-}
-
-TEST(AtomicFileWriter, WritesThroughASymbolicLink) {
-    TempDir dir;
-    test::writeFile(dir.file("real.bin"), std::string("old"));
-    ASSERT_EQ(::symlink("real.bin", dir.file("link.bin").c_str()), 0);
+    test::writeFile(old, std::string("old"));
+    ::chmod(old.c_str(), 0604);
+    ASSERT_EQ(::symlink("old.bin", dir.file("link.bin").c_str()), 0);
     AtomicFileWriter writer;
     ASSERT_TRUE(writer.begin(dir.file("link.bin")));
-    writer.write("new", 3);
+    ASSERT_TRUE(writer.write("newer", 5));
+    EXPECT_EQ(test::readFile(old).size(), 3u);  // untouched until commit
     ASSERT_TRUE(writer.commit());
+    EXPECT_EQ(test::readFile(old).size(), 5u);
+    EXPECT_EQ(modeOf(old), 0604u);
     struct stat st {};
-    ASSERT_EQ(::lstat(dir.file("link.bin").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(test::readFile(dir.file("real.bin")), (Bytes{'n', 'e', 'w'}));
+    EXPECT_TRUE(::lstat(dir.file("link.bin").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_EQ(test::listDir(dir.path()), (Names{"link.bin", "new.bin", "old.bin"}));
+}
+
+TEST(AtomicFileWriter, AbandonedWritesLeaveNothingAndNamedTemporariesAreHidden) {
+    TempDir dir;
+    const std::string path = dir.file("out.bin");
+    test::writeFile(path, std::string("before"));
+    for (const bool named : {false, true}) {
+        EXPECT_FALSE(writeAtomically(path, "after", false, named));
+    }
+    EXPECT_EQ(test::readFile(path), (Bytes{'b', 'e', 'f', 'o', 'r', 'e'}));
+    EXPECT_EQ(test::listDir(dir.path()), Names{"out.bin"});
+
+    AtomicFileWriter writer;
+    writer.useNamedTemporary(true);
+    ASSERT_TRUE(writer.begin(path));
+    const Names during = test::listDir(dir.path());
+    ASSERT_EQ(during.size(), 2u);
+    EXPECT_EQ(during[0].rfind(".kelvara-", 0), 0u) << during[0];
+    writer.write("abc", 3);
+    ASSERT_TRUE(writer.commit());
+    EXPECT_EQ(test::listDir(dir.path()), Names{"out.bin"});
+    EXPECT_EQ(test::readFile(path), (Bytes{'a', 'b', 'c'}));
 }
 
 TEST(AtomicFileWriter, RefusesTargetsThatCannotBeFiles) {
     TempDir dir;
-    AtomicFileWriter writer;
-    EXPECT_FALSE(writer.begin(dir.path()));                    // a folder
-    EXPECT_FALSE(writer.begin(dir.file("missing/out.bin")));   // no such folder
-    EXPECT_FALSE(writer.begin(dir.file("trailing/")));
-    EXPECT_FALSE(writer.begin("/dev/null"));                   // not a regular file
     test::writeFile(dir.file("plain"), std::string("x"));
-    EXPECT_FALSE(writer.begin(dir.file("plain/out.bin")));     // parent is a file
-    EXPECT_EQ(test::listDir(dir.path()), std::vector<std::string>{"plain"});
+    AtomicFileWriter writer;
+    for (const std::string& target :
+         {dir.path(), dir.file("missing/out.bin"), dir.file("trailing/"), std::string("/dev/null"),
+          dir.file("plain/out.bin")}) {
+        EXPECT_FALSE(writer.begin(target)) << target;
+    }
+    EXPECT_EQ(test::listDir(dir.path()), Names{"plain"});
 }
 
-TEST(AtomicFileWriter, AFullDiskFailsTheWriteAndKeepsTheOldFile) {
+TEST(AtomicFileWriter, FailedWritesKeepTheOldFile) {
     TempDir dir;
     const std::string path = dir.file("image.bin");
     const Bytes old(5000, 0x11);
     test::writeFile(path, old);
-
     // A file-size limit makes writes past 64 KiB fail as on a full disk.
-    const int status = test::runInChild([&] {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{64 * 1024, 64 * 1024};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        const bool big = writeThroughImageFile(path, 1 << 20);
-        const bool small = writeThroughImageFile(dir.file("small.bin"), 1000);
-        return !big && small ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(test::runInChild([&] {
+                  ::signal(SIGXFSZ, SIG_IGN);
+                  const rlimit limit{64 * 1024, 64 * 1024};
+                  ::setrlimit(RLIMIT_FSIZE, &limit);
+                  const bool big = writeThroughImageFile(path, 1 << 20);
+                  // And directly: begun, the write fails, and so does the commit.
+                  AtomicFileWriter writer;
+                  const Bytes bytes(1 << 20, 0xCD);
+                  const bool refused = writer.begin(path) &&
+                                       !writer.write(bytes.data(), bytes.size()) &&
+                                       !writer.commit();
+                  const bool small = writeThroughImageFile(dir.file("small.bin"), 1000);
+                  return !big && refused && small ? 0 : 1;
+              }),
+              0);
     EXPECT_EQ(test::readFile(path), old);
-    EXPECT_EQ(test::listDir(dir.path()), (std::vector<std::string>{"image.bin", "small.bin"}));
-}
+    EXPECT_EQ(test::listDir(dir.path()), (Names{"image.bin", "small.bin"}));
 
-TEST(AtomicFileWriter, PermissionsAreRespected) {
-    TempDir dir;
-    const std::string folder = dir.file("readonly");
+    // Permissions, as an ordinary user: a read-only folder and a read-only file.
+    const std::string folder = dir.file("readonly"), inside = folder + "/image.bin";
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    const std::string inside = folder + "/image.bin";
-    test::writeFile(inside, std::string("keep"));
-    const std::string lockedFile = dir.file("locked.bin");
-    test::writeFile(lockedFile, std::string("keep"));
-    ::chmod(lockedFile.c_str(), 0444);
+    test::writeFile(inside, old);
     ::chmod(inside.c_str(), 0666);
     ::chmod(folder.c_str(), 0555);
-
+    ::chmod(path.c_str(), 0444);
     const int status = test::runInChild([&] {
         if (!test::dropPrivileges()) {
             return 77;
         }
-        const bool intoReadOnlyFolder = writeThroughImageFile(inside, 100);
-        const bool overReadOnlyFile = writeThroughImageFile(lockedFile, 100);
-        return !intoReadOnlyFolder && !overReadOnlyFile ? 0 : 1;
+        return writeThroughImageFile(inside, 100) || writeThroughImageFile(path, 100) ? 1 : 0;
     });
     if (status == 77) {
         GTEST_SKIP() << "cannot switch to an unprivileged user";
     }
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(test::readFile(inside), (Bytes{'k', 'e', 'e', 'p'}));
-    EXPECT_EQ(test::readFile(lockedFile), (Bytes{'k', 'e', 'e', 'p'}));
-    EXPECT_EQ(test::listDir(folder), std::vector<std::string>{"image.bin"});
-    EXPECT_EQ(test::listDir(dir.path()), (std::vector<std::string>{"locked.bin", "readonly"}));
+    EXPECT_EQ(test::readFile(inside), old);
+    EXPECT_EQ(test::readFile(path), old);
+    EXPECT_EQ(test::listDir(folder), Names{"image.bin"});
 }
 
 }  // namespace
