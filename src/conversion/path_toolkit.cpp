@@ -78,8 +78,10 @@ PathStyle PathStyle::native() {
 }
 
 std::size_t nextChar(std::string_view text, std::size_t pos, const PathStyle& style) {
-    if (pos >= text.size() || text[pos] == '\0') {
-        return pos >= text.size() ? text.size() : pos;
+    // A NUL is a character of its own: every caller walks with this to the
+    // end of the text, and a step that stays put would never get there.
+    if (pos >= text.size()) {
+        return text.size();
     }
     if (style.chars == CharRule::ShiftJis) {
         const bool pair = isShiftJisLead(static_cast<unsigned char>(text[pos])) &&

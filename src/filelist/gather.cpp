@@ -206,7 +206,7 @@ std::vector<std::string> findFiles(const std::string& folder) {
 }
 
 std::vector<std::string> splitCommandLine(std::string_view text) {
-    // The text ends at a NUL, as a C string would; nextChar also stops there.
+    // The text ends at a NUL, as a C string would.
     text = text.substr(0, text.find('\0'));
     const PathStyle style = PathStyle::native();
 

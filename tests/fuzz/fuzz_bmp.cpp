@@ -1,0 +1,10 @@
+// readBmp / probeBmp through a real file, then every writer and back.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    kelvara::fuzz::fuzzCodec(kelvara::fuzz::Codec::Bmp, data, size);
+    return 0;
+}
