@@ -171,6 +171,10 @@ void MainWindow::dispatchCommand(int id) {
             list_.removeAll();
             break;
         case ids::kCmdSelectAll:
+            // The view may hold a narrower selection than the list's flags;
+            // without reading it first, selecting all would change no flag
+            // and the view would not be told.
+            readSelection();
             list_.selectAll();
             break;
         case ids::kCmdHelp:

@@ -6,22 +6,19 @@
 #include <png.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <memory>
 #include <random>
 #include <set>
-#include <sstream>
 
 #include "codecs/bmp.h"
 #include "codecs/png.h"
@@ -32,12 +29,10 @@ namespace kelvara {
 namespace {
 
 namespace fs = std::filesystem;
-using test::TempDir;
+using Texts = std::vector<std::string>;
 
-constexpr int kSignalled = 1000;  // Result::status of a child killed by a signal: 1000 + signal
-
-// Decodes each (output, reference) pair and compares size and RGB pixels.
-// A reference is an image, or a ".ref" file: "W H\n" and the RGB bytes.
+// Decodes each (output, reference) pair and prints the outputs whose size or
+// RGB pixels differ. A reference is an image, or a ".ref" file: "W H\n" and the RGB bytes.
 constexpr char kCompareScript[] = R"(import sys, zlib, struct
 def load(p):
     d = open(p, 'rb').read()
@@ -47,21 +42,13 @@ def load(p):
     if d[:4] == b'XYZ1':
         w, h = struct.unpack('<HH', d[4:8])
         z = zlib.decompress(d[8:])
-        assert len(z) == 768 + w * h, 'xyz payload size'
+        assert len(z) == 768 + w * h, p
         return (w, h), b''.join(z[3 * i:3 * i + 3] for i in z[768:])
     from PIL import Image
     im = Image.open(p)
-    im.load()
-    assert im.mode == 'P', im.mode
+    assert im.mode == 'P', p
     return im.size, im.convert('RGB').tobytes()
-bad = []
-for t, r in zip(sys.argv[1::2], sys.argv[2::2]):
-    try:
-        if load(t) != load(r):
-            bad.append(repr(t) + ': another image')
-    except Exception as e:
-        bad.append(repr(t) + ': ' + repr(e))
-print('\n'.join(bad) or 'ok')
+print([t for t, r in zip(sys.argv[1::2], sys.argv[2::2]) if load(t) != load(r)])
 )";
 
 // Per file: the zlib level class of its compressed data and, for a PNG, the
@@ -72,17 +59,17 @@ for p in sys.argv[1:]:
     if d[:4] == b'XYZ1':
         print(d[9] >> 6)
         continue
-    pos, idat = 8, b''
+    w, h = struct.unpack('>II', d[16:24])
+    idat, pos = b'', 8
     while pos < len(d):
         n, kind = struct.unpack('>I4s', d[pos:pos + 8])
-        if kind == b'IHDR':
-            w, h = struct.unpack('>II', d[pos + 8:pos + 16])
-        if kind == b'IDAT':
-            idat += d[pos + 8:pos + 8 + n]
+        idat += d[pos + 8:pos + 8 + n] if kind == b'IDAT' else b''
         pos += 12 + n
     raw = zlib.decompress(idat)
     print(idat[1] >> 6, *sorted({raw[y * (w + 1)] for y in range(h)}))
 )";
+
+constexpr int kSignalled = 1000;  // Result::status of a child killed by a signal: 1000 + signal
 
 struct Result {
     int status = -1;  // exit status, or kSignalled + signal
@@ -90,137 +77,96 @@ struct Result {
 };
 
 struct Io {
-    std::string exe = KELVARA_BATCH_EXE;
-    std::string cwd;
-    std::string input = "/dev/null";  // standard input
-    int errFd = -1;                   // standard error; -1 collects it into Result::err
-    bool closeOut = false;            // standard output is a pipe nobody reads
-    std::function<void()> inChild;    // runs in the child just before exec
+    std::string exe = KELVARA_BATCH_EXE, cwd, input = "/dev/null";  // input: standard input
+    int errFd = -1;                 // standard error; -1 collects it into Result::err
+    bool closeOut = false;          // standard output is a pipe nobody reads
+    std::function<void()> inChild;  // runs in the child just before exec
+    // Runs once the first line of output has arrived, with the output so far.
+    std::function<void(pid_t, const std::string&)> onFirstLine;
 };
 
-// One run of a program, its standard output read through a pipe.
-class Child {
-  public:
-    Child(const std::vector<std::string>& args, const Io& io) : err_(std::tmpfile()) {
-        int pipeFds[2];
-        if (!err_ || ::pipe2(pipeFds, O_CLOEXEC) != 0) {
-            ADD_FAILURE() << "cannot set up a child";
-            return;
+bool readSome(int fd, std::string& into) {
+    char chunk[4096];
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n > 0) {
+        into.append(chunk, static_cast<std::size_t>(n));
+    }
+    return n > 0;
+}
+
+// One run of a program: standard output through a pipe, standard error into a memory file.
+Result spawn(std::vector<std::string> args, const Io& io) {
+    Result r;
+    const int err = ::memfd_create("err", MFD_CLOEXEC);
+    int fds[2];
+    if (err < 0 || ::pipe2(fds, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "cannot set up a child";
+        return r;
+    }
+    args.insert(args.begin(), io.exe);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open(io.input.c_str(), O_RDONLY);
+        if (in < 0 || (!io.cwd.empty() && ::chdir(io.cwd.c_str()) != 0)) {
+            ::_exit(126);
         }
-        std::vector<std::string> argv = args;
-        argv.insert(argv.begin(), io.exe);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int in = ::open(io.input.c_str(), O_RDONLY);
-            if ((!io.cwd.empty() && ::chdir(io.cwd.c_str()) != 0) || in < 0) {
-                ::_exit(126);
-            }
-            ::dup2(in, 0);
-            ::dup2(pipeFds[1], 1);
-            ::dup2(io.errFd >= 0 ? io.errFd : ::fileno(err_.get()), 2);
-            if (io.inChild) {
-                io.inChild();
-            }
-            std::vector<char*> raw;
-            for (std::string& a : argv) {
-                raw.push_back(a.data());
-            }
-            raw.push_back(nullptr);
-            ::execv(raw[0], raw.data());
-            ::_exit(127);
+        ::dup2(in, 0);
+        ::dup2(fds[1], 1);
+        ::dup2(io.errFd >= 0 ? io.errFd : err, 2);
+        if (io.inChild) {
+            io.inChild();
         }
-        ::close(pipeFds[1]);
-        out_ = pipeFds[0];
-        if (io.closeOut) {
-            ::close(out_);
-            out_ = -1;
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    const int out = io.closeOut ? (::close(fds[0]), -1) : fds[0];
+    for (bool told = !io.onFirstLine; readSome(out, r.out);) {
+        if (!told && r.out.find('\n') != std::string::npos) {
+            told = true;
+            io.onFirstLine(pid, r.out);
         }
     }
-    ~Child() {
-        if (out_ >= 0) {
-            ::close(out_);
-        }
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            finish();
-        }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
     }
-
-    pid_t pid() const { return pid_; }
-
-    // Reads until a whole line has arrived; false at the end of the output.
-    bool waitForLine() {
-        while (result_.out.find('\n') == std::string::npos) {
-            if (!readSome()) {
-                return false;
-            }
-        }
-        return true;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : kSignalled + WTERMSIG(status);
+    for (::lseek(err, 0, SEEK_SET); readSome(err, r.err);) {
     }
+    ::close(err);
+    ::close(out);
+    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << r.err;
+    return r;
+}
 
-    Result finish() {
-        while (readSome()) {
-        }
-        int status = 0;
-        while (pid_ > 0 && ::waitpid(pid_, &status, 0) < 0) {
-        }
-        pid_ = -1;
-        result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : kSignalled + WTERMSIG(status);
-        std::rewind(err_.get());
-        char chunk[4096];
-        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, err_.get())) > 0;) {
-            result_.err.append(chunk, n);
-        }
-        for (const char* marker : {"Sanitizer", "runtime error"}) {
-            EXPECT_EQ(result_.err.find(marker), std::string::npos) << result_.err;
-        }
-        return result_;
-    }
-
-  private:
-    bool readSome() {
-        char chunk[4096];
-        const ssize_t n = out_ < 0 ? 0 : ::read(out_, chunk, sizeof chunk);
-        if (n > 0) {
-            result_.out.append(chunk, static_cast<std::size_t>(n));
-        }
-        return n > 0;
-    }
-
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, Closer> err_;
-    pid_t pid_ = -1;
-    int out_ = -1;
-    Result result_;
-};
-
-Result python(const char* script, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"-c", script};
-    argv.insert(argv.end(), args.begin(), args.end());
+Result python(const char* script, Texts args) {
+    args.insert(args.begin(), {"-c", script});
     Io io;
     io.exe = "/usr/bin/python3";
-    return Child(argv, io).finish();
+    return spawn(args, io);
 }
 
 // Every file below dir, by its relative path, with its bytes.
-std::map<std::string, std::string> tree(const std::string& dir) {
-    std::map<std::string, std::string> files;
+std::map<std::string, test::Bytes> tree(const std::string& dir) {
+    std::map<std::string, test::Bytes> files;
     for (const auto& e : fs::recursive_directory_iterator(dir)) {
         if (e.is_regular_file()) {
-            const test::Bytes b = test::readFile(e.path());
-            files[fs::relative(e.path(), dir)] = std::string(b.begin(), b.end());
+            files[fs::relative(e.path(), dir)] = test::readFile(e.path());
         }
     }
     return files;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        result.push_back(line);
+Texts lines(const std::string& text) {
+    Texts result;
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        result.push_back(text.substr(at, end - at));
     }
     return result;
 }
@@ -228,19 +174,17 @@ std::vector<std::string> lines(const std::string& text) {
 class BatchCli : public testing::Test {
   protected:
     void SetUp() override {
-        src = root.file("src");
-        out = root.file("out");
         fs::create_directories(src + "/sub");
         test::writeFile(io.file("empty.ini"), std::string());
     }
 
     // Runs kelvara-batch; unless the arguments name a settings file, an empty
     // one stands in for whatever the default location holds.
-    Result run(std::vector<std::string> args, const Io& how = {}) {
+    Result run(Texts args, const Io& how = {}) {
         if (std::find(args.begin(), args.end(), "--config") == args.end()) {
             args.insert(args.begin(), {"--config", io.file("empty.ini")});
         }
-        return Child(args, how).finish();
+        return spawn(args, how);
     }
 
     // Writes a noise image of `spread` colours in the format of the path's
@@ -263,7 +207,7 @@ class BatchCli : public testing::Test {
         }
         const std::string ext = path.substr(path.size() - 3);
         ASSERT_TRUE(ext == "bmp"   ? writeBmp(path, img)
-                    : ext == "png" ? writePng(path, img, 1, 0x08)
+                    : ext == "png" ? writePng(path, img, 9, 0xF8)
                                    : writeXyz(path, img, 1));
         test::writeFile(reference(seed), ref);
     }
@@ -274,19 +218,19 @@ class BatchCli : public testing::Test {
         if (test::pillowPython().empty()) {
             GTEST_SKIP() << "Pillow (/usr/bin/python3 with PIL) is not installed";
         }
-        std::vector<std::string> args;
+        Texts args;
         for (const auto& [output, ref] : pairs) {
             args.insert(args.end(), {output, ref});
         }
         const Result r = python(kCompareScript, args);
-        EXPECT_EQ(r.out, "ok\n") << r.err;
+        EXPECT_EQ(r.out, "[]\n") << r.err;
     }
 
-    TempDir root, io;
-    std::string src, out;
+    test::TempDir root, io;
+    std::string src = root.file("src"), out = root.file("out");
 };
 
-TEST_F(BatchCli, ReportsEveryStatusInListOrder) {
+TEST_F(BatchCli, ReportsEveryEntryInListOrderAndExitsOneOnFailures) {
     image(src + "/a.bmp", 1);
     image(src + "/b.png", 2);
     image(src + "/sub/c.xyz", 3);
@@ -306,9 +250,8 @@ TEST_F(BatchCli, ReportsEveryStatusInListOrder) {
     r = run({"-q", "--to", "png", "--beside", "--others", "copy", src});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "unsupported-format\t" + src + "/broken.png\t\n" + "not-8-bit\t" + src +
-                         "/d24.bmp\t\n" + "copy-failed\t" + src +
-                         "/notes.txt\t\n");  // a copy onto itself
-    r = run({"-q", "--to", "xyz", "--beside", src + "/a.bmp"});
+                         "/d24.bmp\t\n" + "copy-failed\t" + src + "/notes.txt\t\n");  // onto itself
+    r = run({"--quiet", "--to", "xyz", "--beside", src + "/a.bmp"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(test::readFile(src + "/notes.txt"), test::Bytes({'h', 'e', 'l', 'l', 'o'}));
@@ -318,122 +261,117 @@ TEST_F(BatchCli, ReportsEveryStatusInListOrder) {
                   {src + "/a.xyz", reference(1)}});
 }
 
-TEST_F(BatchCli, OutputFolderKeepsTreeOrFlattensAndCopiesOthers) {
-    image(src + "/a.bmp", 1);
+// The settings file gives the defaults (without --config, kelvara.ini beside
+// the program) and is only read; the options override it.
+TEST_F(BatchCli, OptionsOverrideTheSettingsFileWhichIsNeverWritten) {
+    image(src + "/a.bmp", 1, 64, 48);
     image(src + "/sub/c.png", 2);
     test::writeFile(src + "/notes.txt", std::string("hello"));
+    const std::string ini = io.file("my.ini"), a = src + "/a.bmp";
+    const std::string settings =
+        "[Convert]\nSaveMode=1\nSaveDirFlag=1\nSaveDir=" + out +
+        "\nReproduceDir=0\nUnKnownFlag=1\n[Png]\nCompLv=0\nFilter=0\n[Xyz]\nCompLv=0\n";
+    test::writeFile(ini, settings);
+    const auto written = fs::last_write_time(ini);
 
-    Result r = run({"--to", "xyz", "--out", out, "--keep-tree", "--others", "copy", src});
+    Result r = run({"--config", ini, src});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "success\t" + src + "/a.bmp\t" + out + "/src/a.xyz\n" + "success\t" + src +
-                         "/notes.txt\t" + out + "/src/notes.txt\n" + "success\t" + src +
-                         "/sub/c.png\t" + out + "/src/sub/c.xyz\n");
-    EXPECT_EQ(test::readFile(out + "/src/notes.txt"), test::readFile(src + "/notes.txt"));
+    EXPECT_EQ(r.out, "success\t" + a + "\t" + out + "/a.png\n" + "success\t" + src +
+                         "/notes.txt\t" + out + "/notes.txt\n" + "success\t" + src +
+                         "/sub/c.png\t" + out + "/c.png\n");
+    EXPECT_EQ(test::readFile(out + "/notes.txt"), test::readFile(src + "/notes.txt"));
+    r = run({"--config", ini, "--to", "xyz", "--keep-tree", "--others", "skip", "--xyz-level", "9",
+             src});
+    EXPECT_EQ(r.status, 0);  // skipped is no failure
+    EXPECT_EQ(lines(r.out)[1], "skipped\t" + src + "/notes.txt\t");
+    EXPECT_EQ(lines(r.out)[2], "success\t" + src + "/sub/c.png\t" + out + "/src/sub/c.xyz");
+    run({"--config", ini, "--to", "xyz", a});
+    run({"--config", ini, "--png-level", "9", "--png-filter", "SUB", "--out", out + "/p9", a});
+    r = python(kLevelScript,
+               {out + "/a.png", out + "/p9/a.png", out + "/a.xyz", out + "/src/a.xyz"});
+    EXPECT_EQ(r.out, "0 0\n3 1\n0\n3\n") << r.err;
 
     // Relative PATH and DIR are taken from the current directory; a trailing
     // slash does not change the relative paths.
     Io here;
     here.cwd = root.path();
-    r = run({"--to", "bmp", "--out", "flat/", "--flat", "src/"}, here);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(lines(r.out)[0], "success\t" + src + "/a.bmp\t" + root.file("flat/a.bmp"));
-    EXPECT_EQ(test::listDir(root.file("flat")), (std::vector<std::string>{"a.bmp", "c.bmp"}));
-    expectImages({{out + "/src/a.xyz", reference(1)},
-                  {out + "/src/sub/c.xyz", reference(2)},
+    r = run({"--config", ini, "--to", "bmp", "--out", "flat/", "--flat", "src/"}, here);
+    EXPECT_EQ(lines(r.out)[0], "success\t" + a + "\t" + root.file("flat/a.bmp"));
+    EXPECT_EQ(test::listDir(root.file("flat")), (Texts{"a.bmp", "c.bmp", "notes.txt"}));
+
+    Io beside;
+    beside.exe = io.file("kelvara-batch");
+    fs::copy_file(KELVARA_BATCH_EXE, beside.exe);
+    test::writeFile(io.file("kelvara.ini"), std::string("[Convert]\nSaveMode=2\n"));
+    r = spawn({"--beside", a}, beside);
+    EXPECT_EQ(r.out, "success\t" + a + "\t" + src + "/a.xyz\n");
+    EXPECT_EQ(fs::last_write_time(ini), written);
+    EXPECT_EQ(test::readFile(ini), test::Bytes(settings.begin(), settings.end()));
+    EXPECT_EQ(test::listDir(io.path()),
+              (Texts{"1.ref", "2.ref", "empty.ini", "kelvara-batch", "kelvara.ini", "my.ini"}));
+    expectImages({{out + "/src/sub/c.xyz", reference(2)},
                   {root.file("flat/a.bmp"), reference(1)},
-                  {root.file("flat/c.bmp"), reference(2)}});
+                  {root.file("flat/c.bmp"), reference(2)},
+                  {src + "/a.xyz", reference(1)}});
 }
 
-TEST_F(BatchCli, CompressionLevelsAndFiltersReachTheFiles) {
-    image(src + "/a.bmp", 1, 64, 48);
-    const std::string a = src + "/a.bmp";
-    ASSERT_EQ(
-        run({"--to", "png", "--png-level", "0", "--png-filter", "none", "--out", out + "/p0", a})
-            .status,
-        0);
-    ASSERT_EQ(
-        run({"--to", "png", "--png-level", "9", "--png-filter", "SUB", "--out", out + "/p9", a})
-            .status,
-        0);
-    ASSERT_EQ(run({"--to", "xyz", "--xyz-level", "0", "--out", out + "/x0", a}).status, 0);
-    ASSERT_EQ(run({"--to", "xyz", "--xyz-level", "9", "--out", out + "/x9", a}).status, 0);
-    const Result r = python(
-        kLevelScript, {out + "/p0/a.png", out + "/p9/a.png", out + "/x0/a.xyz", out + "/x9/a.xyz"});
-    EXPECT_EQ(r.out, "0 0\n3 1\n0\n3\n") << r.err;
-}
-
-TEST_F(BatchCli, UsageErrorsExitTwoAndTouchNothing) {
-    image(src + "/a.bmp", 1);
-    const std::vector<std::vector<std::string>> mistakes = {
-        {},
-        {"--to", "gif", src},
-        {"--png-level", "10", src},
-        {"--xyz-level", "-1", src},
-        {"--png-filter", "best", src},
-        {"--others", "keep", src},
-        {"-j", "0", src},
-        {"--jobs", "many", src},
-        {"--out", out, "--beside", src},
-        {"--out", "", src},
-        {"--flat", "--keep-tree", src},
-        {"-0", src},
-        {"--files-from", root.file("missing.txt")},
-        {"--config", root.file("missing.ini"), src},
-        {"--bogus", src},
-    };
-    for (const auto& args : mistakes) {
-        const Result r = run(args);
-        EXPECT_EQ(r.status, 2) << args.size();
-        EXPECT_EQ(r.out, "");
-        const auto errLines = lines(r.err);
-        ASSERT_EQ(errLines.size(), 2u) << r.err;
-        EXPECT_EQ(errLines[0].rfind("kelvara-batch: ", 0), 0u) << r.err;
-        EXPECT_EQ(errLines[1], "Try 'kelvara-batch --help'.");
-    }
-    EXPECT_EQ(test::listDir(src), (std::vector<std::string>{"a.bmp", "sub"}));
-    EXPECT_FALSE(test::exists(out));
-
-    // A PATH that does not exist is ignored, as when gathering, with a word on standard error.
-    Result r = run({"--to", "png", root.file("nope.bmp")});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "kelvara-batch: " + root.file("nope.bmp") + ": No such file or directory\n");
-
-    r = run({"--help"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("--files-from"), std::string::npos);
-    EXPECT_NE(r.out.find("130"), std::string::npos);
-    r = run({"--version"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("zlib " ZLIB_VERSION "\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("libpng " PNG_LIBPNG_VER_STRING "\n"), std::string::npos) << r.out;
-}
-
-TEST_F(BatchCli, DryRunPrintsThePlanAndTouchesNothing) {
+// Usage errors (exit 2), a missing PATH, --help, --version and dry runs leave every file as it was.
+TEST_F(BatchCli, UsageErrorsAndDryRunsTouchNothing) {
     image(src + "/a.bmp", 1);
     image(src + "/sub/c.xyz", 2);
     test::writeFile(src + "/notes.txt", std::string("hello"));
     const auto before = tree(root.path());
+    const std::vector<Texts> mistakes = {{},
+                                         {"--to", "gif", src},
+                                         {"--png-level", "10", src},
+                                         {"--xyz-level", "-1", src},
+                                         {"--png-filter", "best", src},
+                                         {"--others", "keep", src},
+                                         {"-j", "0", src},
+                                         {"--jobs", "many", src},
+                                         {"--out", out, "--beside", src},
+                                         {"--out", "", src},
+                                         {"--flat", "--keep-tree", src},
+                                         {"-0", src},
+                                         {"--files-from", root.file("missing.txt")},
+                                         {"--config", root.file("missing.ini"), src},
+                                         {"--bogus", src}};
+    for (const Texts& args : mistakes) {
+        const Result r = run(args);
+        EXPECT_EQ(r.status, 2) << args.size();
+        EXPECT_EQ(r.out, "");
+        const Texts err = lines(r.err);
+        ASSERT_EQ(err.size(), 2u) << r.err;
+        EXPECT_EQ(err[0].rfind("kelvara-batch: ", 0), 0u) << r.err;
+        EXPECT_EQ(err[1], "Try 'kelvara-batch --help'.");
+    }
+    // A PATH that does not exist is passed over, as when gathering, with a word on standard error.
+    Result r = run({"--to", "png", root.file("nope.bmp")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "kelvara-batch: " + root.file("nope.bmp") + ": No such file or directory\n");
+    r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("--files-from"), std::string::npos);
+    r = run({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("zlib " ZLIB_VERSION "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("libpng " PNG_LIBPNG_VER_STRING "\n"), std::string::npos) << r.out;
 
-    Result r =
-        run({"--dry-run", "--to", "png", "--out", out, "--keep-tree", "--others", "copy", src});
+    r = run({"--dry-run", "--to", "png", "--out", out, "--keep-tree", "--others", "copy", src});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "convert\t" + src + "/a.bmp\t" + out + "/src/a.png\n" + "copy\t" + src +
                          "/notes.txt\t" + out + "/src/notes.txt\n" + "convert\t" + src +
                          "/sub/c.xyz\t" + out + "/src/sub/c.png\n");
     r = run({"--dry-run", "--to", "bmp", "--beside", src});
-    EXPECT_EQ(lines(r.out),
-              (std::vector<std::string>{"convert\t" + src + "/a.bmp\t" + src + "/a.bmp",
-                                        "skip\t" + src + "/notes.txt\t",
-                                        "convert\t" + src + "/sub/c.xyz\t" + src + "/sub/c.bmp"}));
+    EXPECT_EQ(lines(r.out)[1], "skip\t" + src + "/notes.txt\t");
     EXPECT_EQ(run({"--dry-run", "-q", "--to", "png", src}).out, "");
     EXPECT_EQ(tree(root.path()), before);
-    EXPECT_FALSE(test::exists(out));
 }
 
 TEST_F(BatchCli, FilesFromTakesOddNames) {
-    const std::vector<std::string> names = {"with space.bmp", "new\nline.png", "bad\xff\xfe.xyz",
-                                            "tab\there.bmp"};
+    const Texts names = {"with space.bmp", "new\nline.png", "bad\xff\xfe.xyz", "tab\there.bmp",
+                         "back\\slash.bmp"};
     for (unsigned i = 0; i < names.size(); ++i) {
         image(src + "/" + names[i], i + 1);
     }
@@ -442,23 +380,24 @@ TEST_F(BatchCli, FilesFromTakesOddNames) {
     fromStdin.input = io.file("list0");
     const char list0[] = "with space.bmp\0new\nline.png\0\0bad\xff\xfe.xyz\0";
     test::writeFile(fromStdin.input, std::string(list0, sizeof list0 - 1));
-    Result r = run({"--to", "png", "--beside", "--files-from", "-", "-0"}, fromStdin);
+    Result r = run({"--to", "png", "--beside", "--files-from", "-", "--null"}, fromStdin);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "success\t" + src + "/with space.bmp\t" + src + "/with space.png\n" +
                          "success\t" + src + "/new\\nline.png\t" + src + "/new\\nline.png\n" +
                          "success\t" + src + "/bad\xff\xfe.xyz\t" + src + "/bad\xff\xfe.png\n");
 
     // One name per line; the PATH arguments come first.
-    test::writeFile(io.file("list"), "with space.bmp\n\n" + src + "/tab\there.bmp\n");
+    test::writeFile(io.file("list"),
+                    "with space.bmp\n\n" + src + "/tab\there.bmp\nback\\slash.bmp\n");
     r = run({"--to", "xyz", "--out", out, "--flat", "--files-from", io.file("list"),
              src + "/bad\xff\xfe.xyz"},
             fromStdin);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(lines(r.out),
-              (std::vector<std::string>{
-                  "success\t" + src + "/bad\xff\xfe.xyz\t" + out + "/bad\xff\xfe.xyz",
-                  "success\t" + src + "/with space.bmp\t" + out + "/with space.xyz",
-                  "success\t" + src + "/tab\\there.bmp\t" + out + "/tab\\there.xyz"}));
+              (Texts{"success\t" + src + "/bad\xff\xfe.xyz\t" + out + "/bad\xff\xfe.xyz",
+                     "success\t" + src + "/with space.bmp\t" + out + "/with space.xyz",
+                     "success\t" + src + "/tab\\there.bmp\t" + out + "/tab\\there.xyz",
+                     "success\t" + src + "/back\\\\slash.bmp\t" + out + "/back\\\\slash.xyz"}));
     expectImages({{src + "/new\nline.png", reference(2)},
                   {src + "/bad\xff\xfe.png", reference(3)},
                   {out + "/tab\there.xyz", reference(4)},
@@ -470,28 +409,18 @@ TEST_F(BatchCli, ParallelRunsGiveTheSerialResultsByteForByte) {
     // write a.xyz; a.xyz then re-encodes whatever a.bmp left there; b.xyz is
     // read and rewritten before b.bmp replaces it.
     std::string list;
-    const auto build = [&](const std::string& dir) {
-        for (unsigned g = 0; g < 6; ++g) {
-            const std::string d = dir + "/g" + std::to_string(g);
-            fs::create_directories(d);
-            for (const auto& [name, seed] : {std::pair{"/a.png", 1u},
-                                             {"/a.bmp", 2u},
-                                             {"/a.xyz", 3u},
-                                             {"/b.xyz", 4u},
-                                             {"/b.bmp", 5u}}) {
-                image(d + name, 10 * g + seed, 320, 240);
-            }
-        }
-    };
     for (unsigned g = 0; g < 6; ++g) {
         const std::string d = "g" + std::to_string(g);
         list +=
             d + "/a.png\n" + d + "/./a.bmp\n" + d + "/a.xyz\n" + d + "/b.xyz\n" + d + "/b.bmp\n";
+        fs::create_directories(root.file("serial/" + d));
+        const char* names[] = {"/a.png", "/a.bmp", "/a.xyz", "/b.xyz", "/b.bmp"};
+        for (unsigned i = 0; i < 5; ++i) {
+            image(root.file("serial/" + d + names[i]), 10 * g + i + 1, 320, 240);
+        }
     }
+    fs::copy(root.file("serial"), root.file("parallel"), fs::copy_options::recursive);
     test::writeFile(io.file("list"), list);
-    build(root.file("serial"));
-    build(root.file("parallel"));
-
     Io at;
     at.cwd = root.file("serial");
     const Result serial =
@@ -511,8 +440,8 @@ TEST_F(BatchCli, ParallelRunsGiveTheSerialResultsByteForByte) {
     std::vector<std::pair<std::string, std::string>> pairs;
     for (unsigned g = 0; g < 6; ++g) {
         const std::string d = root.file("parallel/g" + std::to_string(g));
-        pairs.push_back({d + "/a.xyz", reference(10 * g + 2)});
-        pairs.push_back({d + "/b.xyz", reference(10 * g + 5)});
+        pairs.insert(pairs.end(), {{d + "/a.xyz", reference(10 * g + 2)},
+                                   {d + "/b.xyz", reference(10 * g + 5)}});
     }
     expectImages(pairs);
 }
@@ -526,17 +455,18 @@ TEST_F(BatchCli, SignalsStopNewEntriesAndLeaveNoPartialFile) {
     std::vector<std::pair<std::string, std::string>> pairs;
     for (const int sig : {SIGINT, SIGTERM}) {
         const std::string dir = out + std::to_string(sig);
-        Child child({"--config", io.file("empty.ini"), "--to", "png", "--png-level", "9", "--out",
-                     dir, "-j", "2", src},
-                    Io{});
-        ASSERT_TRUE(child.waitForLine());
-        ::kill(child.pid(), sig);
-        const Result r = child.finish();
-        EXPECT_EQ(r.status, 128 + sig);
-        const auto reported = lines(r.out);
-        EXPECT_GE(reported.size(), 1u);
+        Io io;
+        std::size_t seen = 0;  // lines out when the signal went
+        io.onFirstLine = [&](pid_t pid, const std::string& out) {
+            seen = lines(out).size();
+            ::kill(pid, sig);
+        };
+        const Result r = run({"--to", "png", "--png-level", "9", "--out", dir, "-j", "2", src}, io);
+        EXPECT_EQ(r.status, 128 + sig);  // an exit of its own, not death by the signal
+        const Texts reported = lines(r.out);
         EXPECT_LT(reported.size(), kImages);
-        std::set<std::string> targets;
+        EXPECT_GT(reported.size(), seen);  // the entries in progress finished and were reported
+        std::set<std::string> targets, written;
         for (const std::string& line : reported) {
             const std::size_t tab = line.find('\t'), tab2 = line.rfind('\t');
             EXPECT_EQ(line.substr(0, tab), "success");
@@ -544,7 +474,6 @@ TEST_F(BatchCli, SignalsStopNewEntriesAndLeaveNoPartialFile) {
             const unsigned seed = std::stoul(line.substr(tab + 1 + src.size() + 1, 3)) - 99;
             pairs.push_back({line.substr(tab2 + 1), reference(seed)});
         }
-        std::set<std::string> written;
         for (const auto& [name, bytes] : tree(dir)) {
             written.insert(name);
         }
@@ -553,7 +482,7 @@ TEST_F(BatchCli, SignalsStopNewEntriesAndLeaveNoPartialFile) {
     expectImages(pairs);
 }
 
-TEST_F(BatchCli, FailedWritesAndAClosedOutputEndTheRunNormally) {
+TEST_F(BatchCli, FailedWritesClosedOutputAndTerminal) {
     image(src + "/big.bmp", 1, 128, 128);
     Io limited;
     limited.inChild = [] {
@@ -563,7 +492,7 @@ TEST_F(BatchCli, FailedWritesAndAClosedOutputEndTheRunNormally) {
     Result r = run({"--to", "bmp", "--out", out, src + "/big.bmp"}, limited);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "write-error\t" + src + "/big.bmp\t\n");
-    EXPECT_EQ(test::listDir(out), std::vector<std::string>{});
+    EXPECT_EQ(test::listDir(out), Texts{});  // nothing left behind
 
     for (int i = 0; i < 30; ++i) {
         image(src + "/sub/" + std::to_string(i) + ".bmp", 2, 256, 256);
@@ -573,99 +502,24 @@ TEST_F(BatchCli, FailedWritesAndAClosedOutputEndTheRunNormally) {
     r = run({"--to", "png", "--png-level", "9", "-j", "1", "--out", out, src + "/sub"}, closed);
     EXPECT_EQ(r.status, 1);  // not killed by SIGPIPE
     EXPECT_LT(test::listDir(out + "/sub").size(), 30u);
-}
 
-TEST_F(BatchCli, SettingsFileGivesDefaultsAndIsNeverWritten) {
-    image(src + "/a.bmp", 1, 64, 48);
-    test::writeFile(src + "/notes.txt", std::string("hello"));
-    const std::string ini = io.file("my.ini");
-    const std::string settings = "[Convert]\nSaveMode=1\nSaveDirFlag=1\nSaveDir=" + out +
-                                 "\nReproduceDir=0\nUnKnownFlag=1\n[Png]\nCompLv=0\nFilter=0\n";
-    test::writeFile(ini, settings);
-    struct stat before {};
-    ::stat(ini.c_str(), &before);
-
-    Result r = run({"--config", ini, src});
-    EXPECT_EQ(r.out, "success\t" + src + "/a.bmp\t" + out + "/a.png\n" + "success\t" + src +
-                         "/notes.txt\t" + out + "/notes.txt\n");
-    EXPECT_EQ(python(kLevelScript, {out + "/a.png"}).out, "0 0\n");
-    r = run({"--config", ini, "--png-level", "9", "--png-filter", "sub", "--keep-tree", src});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(python(kLevelScript, {out + "/src/a.png"}).out, "3 1\n");
-    EXPECT_TRUE(test::exists(out + "/src/notes.txt"));
-
-    // Without --config: kelvara.ini beside the executable.
-    Io copied;
-    copied.exe = io.file("kelvara-batch");
-    fs::copy_file(KELVARA_BATCH_EXE, copied.exe);
-    const std::string besideSettings = "[Convert]\nSaveMode=2\n";
-    test::writeFile(io.file("kelvara.ini"), besideSettings);
-    r = Child({src + "/a.bmp"}, copied).finish();
-    EXPECT_EQ(r.out, "success\t" + src + "/a.bmp\t" + src + "/a.xyz\n");
-
-    struct stat after {};
-    ::stat(ini.c_str(), &after);
-    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
-    EXPECT_EQ(
-        test::listDir(io.path()),
-        (std::vector<std::string>{"1.ref", "empty.ini", "kelvara-batch", "kelvara.ini", "my.ini"}));
-    EXPECT_EQ(test::readFile(ini), test::Bytes(settings.begin(), settings.end()));
-    EXPECT_EQ(test::readFile(io.file("kelvara.ini")),
-              test::Bytes(besideSettings.begin(), besideSettings.end()));
-}
-
-TEST_F(BatchCli, ProgressAndSummaryGoToATerminal) {
-    image(src + "/a.bmp", 1);
-    image(src + "/b.bmp", 2);
-    test::writeFile(src + "/broken.png", std::string("x"));
-    int master = -1, slave = -1;
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    // Progress drawn in place and a summary, when standard error is a terminal.
+    test::writeFile(src + "/sub/broken.png", std::string("x"));
+    int master = -1;
     Io terminal;
-    terminal.errFd = slave;
-    Result r = run({"--to", "png", "--beside", src}, terminal);
-    ::close(slave);
+    ASSERT_EQ(::openpty(&master, &terminal.errFd, nullptr, nullptr, nullptr), 0);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(terminal.errFd, F_SETFD, FD_CLOEXEC);
+    r = run({"--to", "xyz", "--beside", src + "/sub"}, terminal);
+    ::close(terminal.errFd);
     std::string err;
-    char chunk[4096];
-    for (ssize_t n; (n = ::read(master, chunk, sizeof chunk)) > 0;) {
-        err.append(chunk, static_cast<std::size_t>(n));
+    while (readSome(master, err)) {
     }
     ::close(master);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(err.rfind("\r", 0), 0u) << err;  // drawn in place
-    EXPECT_NE(err.find("/3  "), std::string::npos) << err;
-    EXPECT_NE(err.find("2 success, 1 unsupported-format in "), std::string::npos) << err;
-    EXPECT_EQ(lines(r.out).size(), 3u);
-}
-
-TEST_F(BatchCli, BundledExamplesConvert) {
-    const std::string examples = KELVARA_EXAMPLES_DIR;
-    const Result r =
-        run({"--to", "png", "--out", out, "--keep-tree", "--others", "copy", examples});
-    EXPECT_EQ(r.status, 1);  // the 24-bit sample is refused
-    std::map<std::string, int> formats;
-    std::vector<std::pair<std::string, std::string>> pairs;
-    for (const std::string& line : lines(r.out)) {
-        const std::size_t tab = line.find('\t'), tab2 = line.rfind('\t');
-        const std::string status = line.substr(0, tab),
-                          source = line.substr(tab + 1, tab2 - tab - 1);
-        if (source.ends_with("photo-24bit.bmp")) {
-            EXPECT_EQ(status, "not-8-bit");
-            continue;
-        }
-        EXPECT_EQ(status, "success") << line;
-        ++formats[source.substr(source.size() - 3)];
-        if (!source.ends_with(".txt")) {
-            pairs.push_back({line.substr(tab2 + 1), source});
-        }
-    }
-    EXPECT_GE(formats["bmp"], 2);
-    EXPECT_GE(formats["png"], 2);
-    EXPECT_GE(formats["xyz"], 2);
-    EXPECT_EQ(formats["txt"], 1);
-    expectImages(pairs);
+    EXPECT_EQ(err.rfind("\r", 0), 0u) << err;
+    EXPECT_NE(err.find("/31  "), std::string::npos) << err;
+    EXPECT_NE(err.find("30 success, 1 unsupported-format in "), std::string::npos) << err;
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QMutex>
 #include <QThread>
 
 #include "codecs/bmp.h"
@@ -32,37 +31,6 @@ bool processEventsUntil(const std::function<bool()>& pred, int timeoutMs) {
         QThread::msleep(1);
     }
     return pred();
-}
-
-namespace {
-
-QMutex warningMutex;
-QStringList collected;
-QtMessageHandler previousHandler = nullptr;
-
-void collect(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type == QtWarningMsg || type == QtCriticalMsg) {
-        QMutexLocker lock(&warningMutex);
-        collected.push_back(message);
-    }
-    if (previousHandler != nullptr) {
-        previousHandler(type, context, message);
-    }
-}
-
-}  // namespace
-
-QtWarningCollector::QtWarningCollector() {
-    QMutexLocker lock(&warningMutex);
-    collected.clear();
-    previousHandler = qInstallMessageHandler(collect);
-}
-
-QtWarningCollector::~QtWarningCollector() { qInstallMessageHandler(previousHandler); }
-
-QStringList QtWarningCollector::warnings() const {
-    QMutexLocker lock(&warningMutex);
-    return collected;
 }
 
 }  // namespace kelvara::test

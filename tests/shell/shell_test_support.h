@@ -6,7 +6,6 @@
 #include <vector>
 
 #include <QString>
-#include <QStringList>
 
 #include "settings/settings.h"
 #include "shell/shell_services.h"
@@ -15,10 +14,10 @@ namespace kelvara::test {
 
 // Dialog answers given in advance, and a record of what was asked.
 class FakeServices final : public ShellServices {
-public:
+  public:
     std::optional<std::vector<std::string>> chooseFiles(QWidget*,
-                                                        const std::string& startFolder) override {
-        calls.push_back("chooseFiles:" + startFolder);
+                                                        const std::string& start) override {
+        calls.push_back("chooseFiles:" + start);
         return filesToChoose;
     }
     bool editSettings(QWidget*, const QString& caption, Settings& settings) override {
@@ -48,13 +47,5 @@ void writeSampleBmp(const std::string& path, int seed = 0);
 
 // Serves events until pred holds or timeoutMs passes; returns pred().
 bool processEventsUntil(const std::function<bool()>& pred, int timeoutMs = 20000);
-
-// Collects Qt warnings while alive (the model tester reports through them).
-class QtWarningCollector {
-public:
-    QtWarningCollector();
-    ~QtWarningCollector();
-    QStringList warnings() const;
-};
 
 }  // namespace kelvara::test
