@@ -10,9 +10,7 @@
 
 namespace kelvara {
 
-namespace {
-
-std::string readExecutablePath() {
+std::string executablePath() {
     std::vector<char> buffer(256);
     for (;;) {
         const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -26,8 +24,10 @@ std::string readExecutablePath() {
     }
 }
 
+namespace {
+
 std::string findProgramDirectory() {
-    const std::string exe = readExecutablePath();
+    const std::string exe = executablePath();
     if (exe.empty() || exe.front() != '/') {
         return ".";
     }

@@ -12,6 +12,9 @@ inline constexpr char kSettingsFileName[] = "kelvara.ini";
 // directory is left alone.
 const std::string& programDirectory();
 
+// The running executable's full path (from /proc/self/exe), empty when unknown.
+std::string executablePath();
+
 // folder + '/' + name, without doubling a '/' that folder ends with.
 std::string joinPath(std::string_view folder, std::string_view name);
 

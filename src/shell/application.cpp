@@ -29,20 +29,6 @@ std::string processCurrentDirectory() {
     }
 }
 
-std::string processExecutablePath() {
-    std::vector<char> buffer(4096);
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0) {
-            return {};
-        }
-        if (static_cast<std::size_t>(n) < buffer.size()) {
-            return std::string(buffer.data(), static_cast<std::size_t>(n));
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 }  // namespace
 
 StartupConfig StartupConfig::fromProcess(std::vector<std::string> arguments) {
@@ -51,7 +37,7 @@ StartupConfig StartupConfig::fromProcess(std::vector<std::string> arguments) {
     config.programDir = programDirectory();
     config.settingsPath = settingsFilePath(config.programDir, env);
     config.updateCheckRoot = kelvara::updateCheckRoot(env.xdgConfigHome, env.home);
-    config.executablePath = processExecutablePath();
+    config.executablePath = kelvara::executablePath();
     config.currentDirectory = processCurrentDirectory();
     config.arguments = std::move(arguments);
     return config;
