@@ -180,7 +180,9 @@ class Runner {
     std::size_t run(unsigned jobs) {
         std::vector<std::thread> threads;
         const std::size_t wanted = std::min<std::size_t>(std::max(jobs, 1u), count_);
-        for (std::size_t k = 0; k < wanted; ++k) {
+        // A single worker beside a thread that only waits for it adds two
+        // thread hand-overs per entry: one job runs on the calling thread.
+        for (std::size_t k = 0; wanted > 1 && k < wanted; ++k) {
             std::lock_guard lock(mutex_);
             try {
                 threads.emplace_back([this] { workerLoop(); });

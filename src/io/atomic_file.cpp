@@ -187,6 +187,15 @@ void AtomicFileWriter::setMode(mode_t mode) {
     haveMode_ = true;
 }
 
+// A new target takes the finished file's name at once: linkat never
+// replaces, so if something took the name meanwhile it fails with EEXIST and
+// the caller falls back to a temporary name and rename.
+bool AtomicFileWriter::linkAsTarget() {
+    char procPath[64];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd_);
+    return ::linkat(AT_FDCWD, procPath, AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
 bool AtomicFileWriter::linkTemporary() {
     char procPath[64];
     std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd_);
@@ -216,7 +225,9 @@ bool AtomicFileWriter::commit() {
     if (ok && sync) {
         ok = ::fdatasync(fd_) == 0;
     }
-    if (ok && unnamed_) {
+    // Linking straight to a new target saves a directory entry and a rename.
+    const bool linked = ok && unnamed_ && !replacing_ && linkAsTarget();
+    if (ok && unnamed_ && !linked) {
         ok = linkTemporary();
     }
     const int fd = fd_;
@@ -224,11 +235,14 @@ bool AtomicFileWriter::commit() {
     if (::close(fd) != 0) {
         ok = false;
     }
-    if (ok) {
+    if (ok && !linked) {
         ok = ::rename(tempPath_.c_str(), target_.c_str()) == 0;
     }
     if (!ok) {
         failed_ = true;
+        if (linked) {
+            ::unlink(target_.c_str());  // only if close failed: never half a file
+        }
         if (!tempPath_.empty()) {
             ::unlink(tempPath_.c_str());
         }

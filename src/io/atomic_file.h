@@ -61,6 +61,7 @@ public:
 
 private:
     bool openTemporary(const std::string& folder);
+    bool linkAsTarget();
     bool linkTemporary();
 
     int fd_ = -1;
