@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -21,45 +20,8 @@ namespace kelvara::robust {
 namespace {
 
 using test::Bytes;
-
-void le16(Bytes& b, unsigned v) {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void be32(Bytes& b, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        b.push_back(static_cast<std::uint8_t>(v >> shift));
-    }
-}
-
-// One zlib stream of `head` followed by `zeros` zero bytes, made in chunks
-// so that a stream of hundreds of megabytes needs no buffer of that size.
-Bytes zlibStream(const Bytes& head, std::size_t zeros) {
-    z_stream z{};
-    deflateInit(&z, 9);
-    Bytes out;
-    Bytes chunk(1 << 16);
-    const Bytes zeroBlock(1 << 20, 0);
-    auto pump = [&](const std::uint8_t* data, std::size_t n, int flush) {
-        z.next_in = const_cast<Bytef*>(data);
-        z.avail_in = static_cast<uInt>(n);
-        do {
-            z.next_out = chunk.data();
-            z.avail_out = static_cast<uInt>(chunk.size());
-            deflate(&z, flush);
-            out.insert(out.end(), chunk.data(), chunk.data() + (chunk.size() - z.avail_out));
-        } while (z.avail_out == 0);
-    };
-    pump(head.data(), head.size(), Z_NO_FLUSH);
-    for (std::size_t left = zeros; left > 0;) {
-        const std::size_t n = std::min(left, zeroBlock.size());
-        pump(zeroBlock.data(), n, Z_NO_FLUSH);
-        left -= n;
-    }
-    pump(nullptr, 0, Z_FINISH);
-    deflateEnd(&z);
-    return out;
-}
+using test::xyzFile;
+using test::zlibStream;
 
 Bytes palette768() {
     Bytes p(768);
@@ -69,35 +31,10 @@ Bytes palette768() {
     return p;
 }
 
-Bytes xyzFile(unsigned width, unsigned height, const Bytes& stream) {
-    Bytes b = {'X', 'Y', 'Z', '1'};
-    le16(b, width);
-    le16(b, height);
-    b.insert(b.end(), stream.begin(), stream.end());
-    return b;
-}
-
-void pngChunk(Bytes& png, const char* type, const Bytes& data) {
-    be32(png, static_cast<std::uint32_t>(data.size()));
-    const std::size_t start = png.size();
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), data.begin(), data.end());
-    be32(png, static_cast<std::uint32_t>(
-                  crc32(0, png.data() + start, static_cast<uInt>(png.size() - start))));
-}
-
 // An 8-bit palette PNG with the given rows stream (filter bytes included).
 Bytes pngFile(std::uint32_t width, std::uint32_t height, const Bytes& idat) {
-    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    Bytes ihdr;
-    be32(ihdr, width);
-    be32(ihdr, height);
-    ihdr.insert(ihdr.end(), {8, 3, 0, 0, 0});
-    pngChunk(png, "IHDR", ihdr);
-    pngChunk(png, "PLTE", palette768());
-    pngChunk(png, "IDAT", idat);
-    pngChunk(png, "IEND", {});
-    return png;
+    return test::pngFile({test::pngIhdr(width, height, 8, 3), test::pngChunk("PLTE", palette768()),
+                          test::pngChunk("IDAT", idat), test::pngChunk("IEND", {})});
 }
 
 Bytes bmpDeclaringHugeSize() {
