@@ -9,7 +9,8 @@ namespace kelvara::batch {
 namespace {
 
 constexpr std::array<std::string_view, kStatusCount> kStatusNames = {
-    "success", "skipped", "copy-failed", "unsupported-format", "not-8-bit", "write-error"};
+    "success", "skipped", "copy-failed", "unsupported-format", "not-8-bit", "write-error",
+    "target-conflict"};
 
 constexpr std::array<std::string_view, 3> kPlanNames = {"convert", "copy", "skip"};
 

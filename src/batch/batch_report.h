@@ -10,7 +10,7 @@
 
 namespace kelvara::batch {
 
-inline constexpr std::size_t kStatusCount = 6;
+inline constexpr std::size_t kStatusCount = kConvertStatusCount;
 
 // The STATUS column: one word per ConvertStatus; empty outside the range.
 std::string_view statusName(ConvertStatus status);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,7 +20,12 @@ enum class ConvertStatus : std::int32_t {
     UnsupportedFormat = 3,
     NotEightBit = 4,
     WriteError = 5,
+    // The output would replace another file of the same run: another entry's
+    // source, or what an earlier entry writes. Nothing is written.
+    TargetConflict = 6,
 };
+
+inline constexpr std::size_t kConvertStatusCount = 7;
 
 // libpng filter masks by the Filter setting: none, sub, up, average, Paeth, all.
 inline constexpr std::array<std::uint32_t, 6> pngFilterMasks = {0x08, 0x10, 0x20, 0x40, 0x80, 0xF8};

@@ -20,9 +20,9 @@ const std::string& successText() { return statusText(ConvertStatus::Success); }
 }  // namespace
 
 const std::string& statusText(ConvertStatus status) {
-    static const std::array<std::string, 6> texts = {
+    static const std::array<std::string, kConvertStatusCount> texts = {
         "正常終了", "スキップ", "ファイルのコピーに失敗", "非対応の形式", "8ビットカラーではない",
-        "書き出しエラー",
+        "書き出しエラー", "出力先が他のファイルと衝突",
     };
     const auto code = static_cast<std::int32_t>(status);
     if (code < 0 || code >= static_cast<std::int32_t>(texts.size())) {

@@ -31,6 +31,8 @@ struct Settings {
     int Column3 = 200;
     int Column4 = 300;
     bool TopMost = false;
+    // A target that exists but is no file of the run: 0 overwrite, 1 skip, 2 rename.
+    int Existing = 0;
 };
 
 }  // namespace kelvara

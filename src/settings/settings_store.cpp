@@ -143,6 +143,7 @@ void bindAllSettings(SettingsStore& store, Settings& s, int desktopWidth, int de
     store.bindIntInRange("Convert", "SaveMode", s.SaveMode, 0, 0, 2);
     store.bindIntInRange("Convert", "SaveDirFlag", s.SaveDirFlag, 0, 0, 1);
     store.bindIntInRange("Convert", "UnKnownFlag", s.UnKnownFlag, 0, 0, 1);
+    store.bindIntInRange("Convert", "Existing", s.Existing, 0, 0, 2);
     store.bindBool("Convert", "ReproduceDir", s.ReproduceDir, true);
     store.bindBool("Convert", "DelSuccessItem", s.DelSuccessItem, true);
     store.bindBool("Convert", "AutoConvert1", s.AutoConvert1, false);

@@ -82,7 +82,7 @@ class SettingsStore {
     std::vector<SettingBinding> bindings_;
 };
 
-// Binds the twenty settings of `settings` in their usual order. The window
+// Binds the twenty-one settings of `settings` in their usual order. The window
 // position must lie on a desktop of the given size; both folders default to
 // programDir.
 void bindAllSettings(SettingsStore& store, Settings& settings, int desktopWidth, int desktopHeight,

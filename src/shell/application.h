@@ -38,7 +38,7 @@ public:
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
-    // Registration with the update checker, the desktop's size, the twenty
+    // Registration with the update checker, the desktop's size, the twenty-one
     // settings, the window at its stored place, then the command line.
     // Needs a QApplication.
     void start();

@@ -46,7 +46,7 @@ struct Loaded {
     } while (false)
 
 const char kFirstRunFile[] =
-    "[Convert]\nAutoConvert1=0\nAutoConvert2=0\nAutoConvert3=0\nDelSuccessItem=1\n"
+    "[Convert]\nAutoConvert1=0\nAutoConvert2=0\nAutoConvert3=0\nDelSuccessItem=1\nExisting=0\n"
     "ReproduceDir=1\nSaveDir=/opt/kelvara\nSaveDirFlag=0\nSaveMode=0\nUnKnownFlag=0\n"
     "[MainWnd]\nColumn1=100\nColumn2=50\nColumn3=200\nColumn4=300\nLeft=0\nTop=0\nTopMost=0\n"
     "[Png]\nCompLv=6\nFilter=5\n[System]\nLastDir=/opt/kelvara\n[Xyz]\nCompLv=6\n";
@@ -135,7 +135,7 @@ TEST(SettingsStore, HandWrittenFileChangesOnlyInItsValues) {
     EXPECT_EQ(slurp(path),
               "; written by hand\r\n\r\n[Convert]\r\nSaveMode = 2 \r\n# SaveMode=0\r\n"
               "not an entry\r\nSaveMode=0\r\nSaveDir=\r\nCustom=keep me\r\nAutoConvert1=0\r\n"
-              "AutoConvert2=0\r\nAutoConvert3=0\r\nDelSuccessItem=1\r\nReproduceDir=1\r\n"
+              "AutoConvert2=0\r\nAutoConvert3=0\r\nDelSuccessItem=1\r\nExisting=0\r\nReproduceDir=1\r\n"
               "SaveDirFlag=0\r\nUnKnownFlag=0\r\n\r\n[Plugins]\r\nName=x\r\n[Png]\r\nCompLv=3\r\n"
               "Filter=5\r\n[Convert]\r\nSaveDirFlag=1\r\n[System]\r\nLastDir=" +
                   kShiftJis +
