@@ -261,12 +261,8 @@ std::uint16_t probeBmp(const std::string& sourcePath) {
     return readHeaders(file, layout) ? layout.bitCount : 0;
 }
 
-bool writeBmp(const std::string& targetPath, const IndexedImage& image) {
-    if (!image.hasPixels() || image.paletteCount() == 0) {
-        return false;
-    }
-    ImageFile file;
-    if (!file.open(targetPath, true)) {
+bool writeBmp(ImageFile& file, const IndexedImage& image) {
+    if (!image.hasPixels() || image.paletteCount() == 0 || !file.isWritable()) {
         return false;
     }
     const std::uint32_t width = image.width();
@@ -312,7 +308,13 @@ bool writeBmp(const std::string& targetPath, const IndexedImage& image) {
         }
         file.writeParts(parts.data(), static_cast<int>(parts.size()));
     }
-    return file.commit();
+    return !file.failed();
+}
+
+bool writeBmp(const std::string& targetPath, const IndexedImage& image) {
+    ImageFile file;
+    return image.hasPixels() && file.open(targetPath, true) && writeBmp(file, image) &&
+           file.commit();
 }
 
 }  // namespace kelvara

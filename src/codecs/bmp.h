@@ -4,6 +4,7 @@
 #include <string>
 
 #include "image/indexed_image.h"
+#include "io/image_file.h"
 
 namespace kelvara {
 
@@ -18,5 +19,7 @@ std::uint16_t probeBmp(const std::string& sourcePath);
 // Writes image as an 8-bit bitmap with a 40-byte header and its whole
 // palette. The target is replaced only when the whole file was written.
 bool writeBmp(const std::string& targetPath, const IndexedImage& image);
+// The same into a stream open for writing, which the caller commits.
+bool writeBmp(ImageFile& target, const IndexedImage& image);
 
 }  // namespace kelvara

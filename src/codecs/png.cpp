@@ -240,9 +240,8 @@ int probePng(const std::string& sourcePath) {
     return header.channels * header.bitDepth;
 }
 
-bool writePng(const std::string& targetPath, const IndexedImage& image, int level,
-              unsigned filterMask) {
-    if (!image.hasPixels() || image.paletteCount() == 0) {
+bool writePng(ImageFile& file, const IndexedImage& image, int level, unsigned filterMask) {
+    if (!image.hasPixels() || image.paletteCount() == 0 || !file.isWritable()) {
         return false;
     }
     SharedBuffer<png_color> palette;
@@ -255,10 +254,6 @@ bool writePng(const std::string& targetPath, const IndexedImage& image, int leve
         palette[i] = png_color{e.red, e.green, e.blue};
     }
 
-    ImageFile file;
-    if (!file.open(targetPath, true)) {
-        return false;
-    }
     {
         PngHandles handles(true);
         const PngWriteJob job{&file,
@@ -273,7 +268,14 @@ bool writePng(const std::string& targetPath, const IndexedImage& image, int leve
             return false;  // the unfinished file is discarded
         }
     }
-    return file.commit();
+    return !file.failed();
+}
+
+bool writePng(const std::string& targetPath, const IndexedImage& image, int level,
+              unsigned filterMask) {
+    ImageFile file;
+    return image.hasPixels() && file.open(targetPath, true) &&
+           writePng(file, image, level, filterMask) && file.commit();
 }
 
 }  // namespace kelvara

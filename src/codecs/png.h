@@ -3,6 +3,7 @@
 #include <string>
 
 #include "image/indexed_image.h"
+#include "io/image_file.h"
 
 namespace kelvara {
 
@@ -20,5 +21,7 @@ int probePng(const std::string& sourcePath);
 // replaced only when the whole file was written.
 bool writePng(const std::string& targetPath, const IndexedImage& image, int level,
               unsigned filterMask);
+// The same into a stream open for writing, which the caller commits.
+bool writePng(ImageFile& target, const IndexedImage& image, int level, unsigned filterMask);
 
 }  // namespace kelvara

@@ -59,8 +59,8 @@ int probeXyz(const std::string& sourcePath) {
     return readXyz(sourcePath, image) ? 8 : 0;
 }
 
-bool writeXyz(const std::string& targetPath, const IndexedImage& image, int level) {
-    if (!image.hasPixels() || level < -1 || level > 9) {
+bool writeXyz(ImageFile& file, const IndexedImage& image, int level) {
+    if (!image.hasPixels() || level < -1 || level > 9 || !file.isWritable()) {
         return false;
     }
     // The palette's triples in a small table; the pixels are read in place.
@@ -72,10 +72,6 @@ bool writeXyz(const std::string& targetPath, const IndexedImage& image, int leve
         rgb[3 * i + 2] = e.blue;
     }
 
-    ImageFile file;
-    if (!file.open(targetPath, true)) {
-        return false;
-    }
     std::uint8_t header[kHeaderSize];
     std::memcpy(header, kMagic, 4);
     storeLe16(header + 4, image.width());
@@ -86,7 +82,13 @@ bool writeXyz(const std::string& targetPath, const IndexedImage& image, int leve
     if (!deflateFrom(parts, 2, file, level)) {
         return false;  // the file is discarded unpublished
     }
-    return file.commit();
+    return !file.failed();
+}
+
+bool writeXyz(const std::string& targetPath, const IndexedImage& image, int level) {
+    ImageFile file;
+    return image.hasPixels() && level >= -1 && level <= 9 && file.open(targetPath, true) &&
+           writeXyz(file, image, level) && file.commit();
 }
 
 }  // namespace kelvara

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "image/indexed_image.h"
+#include "io/image_file.h"
 
 namespace kelvara {
 
@@ -15,5 +16,7 @@ int probeXyz(const std::string& sourcePath);
 
 // Level -1..9. The target is replaced only when the whole file was written.
 bool writeXyz(const std::string& targetPath, const IndexedImage& image, int level);
+// The same into a stream open for writing, which the caller commits.
+bool writeXyz(ImageFile& target, const IndexedImage& image, int level);
 
 }  // namespace kelvara
