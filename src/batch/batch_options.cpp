@@ -24,6 +24,8 @@ namespace {
 
 // Indexed by ImageFormat and by the Filter setting.
 constexpr std::array<const char*, 3> kFormatNames = {"bmp", "png", "xyz"};
+// Indexed by the Existing setting.
+constexpr std::array<const char*, 3> kExistingNames = {"overwrite", "skip", "rename"};
 constexpr std::array<const char*, 6> kFilterNames = {"none",    "sub",   "up",
                                                      "average", "paeth", "all"};
 static_assert(kFilterNames.size() == pngFilterMasks.size());
@@ -37,18 +39,36 @@ constexpr char kFooter[] =
 once per full path, and every entry is converted, copied or skipped by the
 settings file's values with the options above laid over them.
 
+Without --to, the target format is the settings file's; with no settings
+file, --to is required.
+
 Output: one line per entry, in list order:  STATUS<TAB>SOURCE<TAB>TARGET
-  STATUS  success, skipped, copy-failed, unsupported-format, not-8-bit or
-          write-error (with --dry-run: convert, copy or skip)
+  STATUS  success, skipped, copy-failed, unsupported-format, not-8-bit,
+          write-error, or target-conflict (the output would replace another
+          file of this run: another entry's source, an earlier entry's
+          output, or, through a link at its name, a file outside the output
+          folder; nothing is written). With --dry-run: convert, copy, skip or
+          target-conflict.
   TARGET  the file written; empty when nothing was written
   In SOURCE and TARGET a backslash, tab or newline is written as \\, \t or \n.
-Names read with --files-from come after the PATH arguments.
+Before them, one line for each path that gave no entry (TARGET empty):
+  not-found   a PATH (or a link met in a folder) that leads to nothing
+  not-a-file  a FIFO, socket or device
+  unreadable  a folder that could not be read
+  no-files    a PATH naming a folder without any file below it
+Names read with --files-from come after the PATH arguments; a carriage
+return ending a line of the list is dropped (not with -0).
+The output folder is never walked as a source (unless it is a PATH itself).
+--existing decides about a target that exists and is no file of this run;
+a source converted to its own name is always replaced. rename writes
+"name (1).png", "name (2).png", ... beside it.
 Progress and a summary go to standard error when it is a terminal.
 
-Exit status: 0 no entry failed, 1 some entry failed (or standard output could
-not be written), 2 usage error, 130 interrupted by SIGINT, 143 by SIGTERM.
-After a signal no new entry starts; entries in progress finish and are
-reported. The settings file is only read, never written.)";
+Exit status: 0 no entry failed, 1 some entry failed, a path gave no entry,
+or standard output could not be written, 2 usage error, 130 interrupted by
+SIGINT, 143 by SIGTERM. After a signal no new entry starts; entries in
+progress finish and are reported. The settings file is only read, never
+written.)";
 
 int indexOf(const auto& names, const std::string& value) {
     const auto it = std::find(names.begin(), names.end(), value);
@@ -126,6 +146,12 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv,
     auto* xyzLevelOpt = app.add_option("--xyz-level", xyzLevel, "XYZ zlib level")
                             ->type_name("0-9")
                             ->check(quiet(CLI::Range(0, 9)));
+    std::string existing;
+    auto* existingOpt =
+        app.add_option("--existing", existing, "A target that exists already (default overwrite)")
+            ->type_name("overwrite|skip|rename")
+            ->check(quiet(CLI::IsMember(std::vector<std::string>(kExistingNames.begin(), kExistingNames.end()),
+                                        CLI::ignore_case)));
     app.add_option("-j,--jobs", jobs, "Parallel workers (default: online processors)")
         ->type_name("N")
         ->check(quiet(CLI::Range(1u, kMaxJobs)));
@@ -139,7 +165,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv,
     auto* configOpt =
         app.add_option("--config", config, "Settings file to read instead of the default")
             ->type_name("FILE")
-            ->check(quiet(CLI::ExistingFile));
+            ->check(notEmpty);
     app.add_flag("-q,--quiet", o.quiet, "Print only the lines of entries that failed");
     app.add_flag("--version", version, "Print the versions and exit");
 
@@ -187,6 +213,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv,
     }
     if (xyzLevelOpt->count() > 0) {
         o.xyzLevel = xyzLevel;
+    }
+    if (existingOpt->count() > 0) {
+        o.existing = indexOf(kExistingNames, toLower(existing));
     }
     o.jobs = jobs;
     if (filesOpt->count() > 0) {
@@ -237,14 +266,21 @@ void applyOverrides(const BatchOptions& o, Settings& s) {
     if (o.xyzLevel) {
         s.XyzCompLv = *o.xyzLevel;
     }
+    if (o.existing) {
+        s.Existing = *o.existing;
+    }
 }
 
 std::vector<std::string> splitPathList(std::string_view data, char separator) {
     std::vector<std::string> pieces;
     while (!data.empty()) {
         const std::size_t end = std::min(data.find(separator), data.size());
-        if (end > 0) {
-            pieces.emplace_back(data.substr(0, end));
+        std::string_view piece = data.substr(0, end);
+        if (separator == '\n' && !piece.empty() && piece.back() == '\r') {
+            piece.remove_suffix(1);
+        }
+        if (!piece.empty()) {
+            pieces.emplace_back(piece);
         }
         data.remove_prefix(std::min(end + 1, data.size()));
     }

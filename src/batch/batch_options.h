@@ -23,6 +23,7 @@ struct BatchOptions {
     std::optional<int> pngLevel;
     std::optional<int> pngFilter;  // index into pngFilterMasks
     std::optional<int> xyzLevel;
+    std::optional<int> existing;  // --existing: the Existing setting
     unsigned jobs = 0;  // 0: one per online processor
     std::optional<std::string> filesFrom;
     bool nullSeparated = false;
@@ -52,6 +53,8 @@ std::string versionText();
 void applyOverrides(const BatchOptions& options, Settings& settings);
 
 // The pieces of a path list, split at separator; empty pieces are dropped.
+// Split at newlines, a carriage return ending a line is dropped too (a list
+// written on Windows).
 std::vector<std::string> splitPathList(std::string_view data, char separator);
 
 // The whole contents of a file, "-" meaning standard input; nothing when it

@@ -14,6 +14,9 @@ constexpr std::array<std::string_view, kStatusCount> kStatusNames = {
 
 constexpr std::array<std::string_view, 3> kPlanNames = {"convert", "copy", "skip"};
 
+constexpr std::array<std::string_view, kOmissionCount> kOmissionNames = {
+    "not-found", "not-a-file", "unreadable", "no-files"};
+
 void appendEscaped(std::string& out, std::string_view path) {
     for (const char c : path) {
         switch (c) {
@@ -63,6 +66,11 @@ std::string_view planName(OutputAction action) {
     return kPlanNames[2];
 }
 
+std::string_view omissionName(Omission why) {
+    const auto i = static_cast<std::size_t>(why);
+    return i < kOmissionNames.size() ? kOmissionNames[i] : std::string_view();
+}
+
 bool isFailure(ConvertStatus status) {
     return status != ConvertStatus::Success && status != ConvertStatus::Skipped;
 }
@@ -93,8 +101,15 @@ std::string progressLine(std::size_t done, std::size_t total, double elapsedSeco
 std::string summaryLine(const StatusCounts& counts, bool dryRun, double elapsedSeconds,
                         bool interrupted) {
     std::string line;
-    const std::size_t kinds = dryRun ? kPlanNames.size() : kStatusNames.size();
-    for (std::size_t i = 0; i < kinds; ++i) {
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        std::string_view name;
+        if (i >= kStatusCount) {
+            name = kOmissionNames[i - kStatusCount];
+        } else if (dryRun && i < kPlanNames.size()) {
+            name = kPlanNames[i];
+        } else {
+            name = kStatusNames[i];
+        }
         if (counts[i] == 0) {
             continue;
         }
@@ -103,7 +118,7 @@ std::string summaryLine(const StatusCounts& counts, bool dryRun, double elapsedS
         }
         line += std::to_string(counts[i]);
         line += ' ';
-        line += dryRun ? kPlanNames[i] : kStatusNames[i];
+        line += name;
     }
     if (line.empty()) {
         line = "no entries";

@@ -7,6 +7,7 @@
 
 #include "conversion/output_policy.h"
 #include "convert/convert.h"
+#include "filelist/gather.h"
 
 namespace kelvara::batch {
 
@@ -16,6 +17,9 @@ inline constexpr std::size_t kStatusCount = kConvertStatusCount;
 std::string_view statusName(ConvertStatus status);
 // The STATUS column of a dry run.
 std::string_view planName(OutputAction action);
+// The STATUS column of a path that gave no entry.
+std::string_view omissionName(Omission why);
+inline constexpr std::size_t kOmissionCount = 4;
 // Anything but success and skipped.
 bool isFailure(ConvertStatus status);
 
@@ -26,8 +30,12 @@ void appendLine(std::string& out, std::string_view status, std::string_view sour
                 std::string_view target);
 
 // Per-status counts of a run, in ConvertStatus order (a dry run counts
-// convert, copy and skip in the first three).
-using StatusCounts = std::array<std::size_t, kStatusCount>;
+// convert, copy and skip in the first three, conflicts with the run's), then
+// the paths that gave no entry, in Omission order.
+using StatusCounts = std::array<std::size_t, kStatusCount + kOmissionCount>;
+inline constexpr std::size_t omissionSlot(Omission why) {
+    return kStatusCount + static_cast<std::size_t>(why);
+}
 
 // "done/total", files per second and the time left, for the terminal.
 std::string progressLine(std::size_t done, std::size_t total, double elapsedSeconds);

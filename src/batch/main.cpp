@@ -16,10 +16,18 @@
 #include <string_view>
 #include <vector>
 
+#include <fcntl.h>
+
+#include <algorithm>
+#include <optional>
+
 #include "batch/batch_options.h"
 #include "batch/batch_report.h"
 #include "batch/batch_schedule.h"
 #include "conversion/output_policy.h"
+#include "conversion/run_plan.h"
+#include "io/deep_path.h"
+#include "io/standard_streams.h"
 #include "filelist/file_list.h"
 #include "filelist/gather.h"
 #include "settings/program_directory.h"
@@ -154,12 +162,39 @@ class LineOutput {
     std::atomic<bool> broken_{false};  // read by the workers' stop check
 };
 
-Settings loadSettings(const BatchOptions& options) {
+// Whether path is a settings file that can be read: errno tells why not.
+bool readableFile(const std::string& path) {
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    return true;
+}
+
+// The settings file's values with the command line laid over them, or the
+// reason the run cannot start. A settings file that cannot be read is never
+// taken to mean "defaults": those would rewrite files beside their sources.
+std::optional<Settings> loadSettings(const BatchOptions& options, std::string& error) {
     Settings settings;
     const std::string& programDir = programDirectory();
     const std::string path = options.configFile
                                  ? *options.configFile
                                  : settingsFilePath(programDir, SettingsEnvironment::fromProcess());
+    struct stat st {};
+    const bool present = options.configFile || ::stat(path.c_str(), &st) == 0;
+    if (present && !readableFile(path)) {
+        error = "cannot read the settings file " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!present && !options.saveMode) {
+        error = "no target format: give --to bmp|png|xyz (there is no settings file " + path + ")";
+        return std::nullopt;
+    }
     {
         SettingsStore store(path, StoreAccess::ReadOnly);
         // The window position does not matter here; any stored one is accepted.
@@ -171,8 +206,7 @@ Settings loadSettings(const BatchOptions& options) {
 
 // The PATH arguments, then the names of --files-from. Returns why the list
 // file could not be read, or nothing.
-std::string collectArguments(const BatchOptions& options, const std::string& cwd,
-                             std::vector<std::string>& arguments) {
+std::string collectArguments(const BatchOptions& options, std::vector<std::string>& arguments) {
     arguments = options.paths;
     if (options.filesFrom) {
         const auto data = readWholeFile(*options.filesFrom);
@@ -183,28 +217,42 @@ std::string collectArguments(const BatchOptions& options, const std::string& cwd
         arguments.insert(arguments.end(), std::make_move_iterator(names.begin()),
                          std::make_move_iterator(names.end()));
     }
-    for (std::string& argument : arguments) {
-        argument = withoutTrailingSlashes(std::move(argument));
-        // Gathering ignores a missing path; on a terminal a typo deserves a word.
-        struct stat st {};
-        const std::string full = absolutePath(argument, cwd);
-        if (!argument.empty() && ::stat(full.c_str(), &st) != 0) {
-            complain(argument + ": " + std::strerror(errno));
-        }
-    }
     return {};
 }
 
-int dryRun(const FileList& list, const std::vector<OutputPlan>& plans, bool quiet,
+int exitAfterSignal() {
+    return 128 + gSignal.load();  // 130 for SIGINT, 143 for SIGTERM
+}
+
+// A dry run's word for an entry: what the run would do with it.
+std::string_view dryRunWord(const RunPlan& plan, std::size_t i, const Settings& settings) {
+    const PlannedEntry& entry = plan[i];
+    if (entry.conflict) {
+        return statusName(ConvertStatus::TargetConflict);
+    }
+    struct stat st {};
+    if (entry.plan.action != OutputAction::SkipEntry && !entry.inPlace &&
+        existingTargetRule(settings) == ExistingTarget::Keep &&
+        ::lstat(entry.plan.targetPath.c_str(), &st) == 0) {
+        return planName(OutputAction::SkipEntry);
+    }
+    return planName(entry.plan.action);
+}
+
+int dryRun(const FileList& list, const RunPlan& plan, const Settings& settings,
+           const BatchOptions& options, LineOutput& out, StatusCounts& counts,
            Clock::time_point start) {
     ProgressLine progress;
-    LineOutput out;
-    StatusCounts counts{};
-    for (std::size_t i = 0; i < plans.size(); ++i) {
-        ++counts[static_cast<std::size_t>(plans[i].action)];
-        if (!quiet) {  // a plan never fails, so -q leaves nothing to print
-            appendLine(out.buffer(), planName(plans[i].action),
-                       list.row(static_cast<int>(i)).fullPath, plans[i].targetPath);
+    bool anyConflict = false;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const std::string_view word = dryRunWord(plan, i, settings);
+        const bool conflict = plan[i].conflict;
+        anyConflict = anyConflict || conflict;
+        ++counts[conflict ? static_cast<std::size_t>(ConvertStatus::TargetConflict)
+                          : static_cast<std::size_t>(plan[i].plan.action)];
+        if (!options.quiet || conflict) {
+            appendLine(out.buffer(), word, list.row(static_cast<int>(i)).fullPath,
+                       conflict ? std::string_view() : std::string_view(plan[i].plan.targetPath));
         }
         if (out.buffer().size() > 65536) {
             out.flush(progress);
@@ -212,18 +260,11 @@ int dryRun(const FileList& list, const std::vector<OutputPlan>& plans, bool quie
     }
     out.flush(progress);
     progress.finish(summaryLine(counts, true, secondsSince(start), false));
-    return out.broken() ? kExitFailed : 0;
+    return out.broken() || anyConflict ? kExitFailed : 0;
 }
 
-int convertAll(const FileList& list, const std::vector<OutputPlan>& plans, const Settings& settings,
-               const BatchOptions& options, Clock::time_point start) {
-    PathCanonicalizer paths;
-    DependencyBuilder builder;
-    for (std::size_t i = 0; i < plans.size(); ++i) {
-        builder.add(entryAccess(list.row(static_cast<int>(i)).fullPath, plans[i], paths));
-    }
-    const DependencyGraph graph = builder.take();
-
+int convertAll(const FileList& list, const RunPlan& plan, const BatchOptions& options,
+               LineOutput& out, StatusCounts& counts, Clock::time_point start) {
     unsigned jobs = options.jobs;
     if (jobs == 0) {
         const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
@@ -231,15 +272,15 @@ int convertAll(const FileList& list, const std::vector<OutputPlan>& plans, const
     }
 
     ProgressLine progress;
-    LineOutput out;
-    StatusCounts counts{};
     std::size_t reported = 0;
     bool anyFailed = false;
     Clock::time_point lastDraw{};
+    // Each entry's output path, written by the worker that ran it and read
+    // on this thread once the entry is delivered.
+    std::vector<std::string> written(plan.size());
 
     const EntryWork work = [&](std::size_t i) {
-        const FileEntry& row = list.row(static_cast<int>(i));
-        return processEntry(row.fullPath, row.relativePath, settings);
+        return plan.process(i, list.row(static_cast<int>(i)).fullPath, &written[i]);
     };
     RunHooks hooks;
     hooks.stopRequested = [&] {
@@ -251,61 +292,94 @@ int convertAll(const FileList& list, const std::vector<OutputPlan>& plans, const
         const bool failed = isFailure(status);
         anyFailed = anyFailed || failed;
         if (!options.quiet || failed) {
-            const bool written =
-                status == ConvertStatus::Success && plans[i].action != OutputAction::SkipEntry;
             appendLine(out.buffer(), statusName(status), list.row(static_cast<int>(i)).fullPath,
-                       written ? std::string_view(plans[i].targetPath) : std::string_view());
+                       status == ConvertStatus::Success ? std::string_view(written[i])
+                                                        : std::string_view());
         }
+        std::string().swap(written[i]);
     };
     hooks.onTick = [&] {
         out.flush(progress);
         const auto now = Clock::now();
         if (progress.active() && now - lastDraw >= std::chrono::milliseconds(100)) {
             lastDraw = now;
-            progress.draw(progressLine(reported, plans.size(), secondsSince(start)));
+            progress.draw(progressLine(reported, plan.size(), secondsSince(start)));
         }
     };
 
-    catchStopSignals();
-    const std::size_t ran = runEntries(graph, jobs, work, hooks);
+    const std::size_t ran = runEntries(plan.graph(), jobs, work, hooks);
     out.flush(progress);
 
     const int signal = gSignal.load();
     std::string summary = summaryLine(counts, false, secondsSince(start), signal != 0);
-    if (ran < plans.size()) {
-        summary += ", " + std::to_string(plans.size() - ran) + " not started";
+    if (ran < plan.size()) {
+        summary += ", " + std::to_string(plan.size() - ran) + " not started";
     }
     progress.finish(summary);
     if (signal != 0) {
-        return 128 + signal;  // 130 for SIGINT, 143 for SIGTERM
+        return exitAfterSignal();
     }
     return anyFailed || out.broken() ? kExitFailed : 0;
 }
 
 int run(const BatchOptions& options, const std::string& cwd) {
     const auto start = Clock::now();
-    const Settings settings = loadSettings(options);
-
-    std::vector<std::string> arguments;
-    if (const std::string error = collectArguments(options, cwd, arguments); !error.empty()) {
+    // From here on a signal ends the run with its documented status, also
+    // while the list is still being read.
+    catchStopSignals();
+    std::string error;
+    const std::optional<Settings> settings = loadSettings(options, error);
+    if (!settings) {
         return usageError(error);
     }
-    FileList list;
-    onCommandLine(list, arguments, cwd, settings, {});
 
-    std::vector<OutputPlan> plans;
-    plans.reserve(static_cast<std::size_t>(list.rowCount()));
-    for (int i = 0; i < list.rowCount(); ++i) {
-        const FileEntry& row = list.row(i);
-        plans.push_back(resolveOutput(row.fullPath, row.relativePath, settings));
+    std::vector<std::string> arguments;
+    error = collectArguments(options, arguments);
+    if (gSignal.load() != 0) {
+        return exitAfterSignal();
     }
-    return options.dryRun ? dryRun(list, plans, options.quiet, start)
-                          : convertAll(list, plans, settings, options, start);
+    if (!error.empty()) {
+        return usageError(error);
+    }
+
+    // Paths that give no entry are reported first, as the walk meets them.
+    LineOutput out;
+    StatusCounts counts{};
+    const auto omitted = [&](const std::string& path, Omission why) {
+        ++counts[omissionSlot(why)];
+        appendLine(out.buffer(), omissionName(why), path, {});
+    };
+    FileList list;
+    onCommandLine(list, arguments, cwd, *settings, {}, omitted);
+    if (gSignal.load() != 0) {
+        ProgressLine progress;
+        out.flush(progress);
+        return exitAfterSignal();
+    }
+    const bool anyOmitted =
+        std::any_of(counts.begin() + kStatusCount, counts.end(), [](std::size_t n) { return n > 0; });
+
+    std::vector<RunEntry> entries;
+    entries.reserve(static_cast<std::size_t>(list.rowCount()));
+    for (int i = 0; i < list.rowCount(); ++i) {
+        entries.push_back({list.row(i).fullPath, list.row(i).relativePath});
+    }
+    const RunPlan plan(entries, *settings);
+    std::vector<RunEntry>().swap(entries);
+
+    const int status = options.dryRun
+                           ? dryRun(list, plan, *settings, options, out, counts, start)
+                           : convertAll(list, plan, options, out, counts, start);
+    return status == 0 && anyOmitted ? kExitFailed : status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is opened: a closed standard output would otherwise be
+    // the descriptor of the first image written, and status lines would go
+    // into it.
+    openClosedStandardStreams();
     // Only the character set: paths are split by the locale's codeset, as
     // the desktop program does; numbers and messages stay in the C locale.
     std::setlocale(LC_CTYPE, "");

@@ -11,6 +11,7 @@
 
 #include "conversion/path_toolkit.h"
 #include "io/atomic_file.h"
+#include "io/deep_path.h"
 
 namespace kelvara {
 
@@ -43,22 +44,6 @@ ImageFormat targetKind(const Settings& settings) {
     const bool known = settings.SaveMode >= 0 && settings.SaveMode < static_cast<int>(kExtensions.size());
     return known ? static_cast<ImageFormat>(settings.SaveMode) : ImageFormat::Bmp;
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
@@ -97,50 +82,81 @@ OutputPlan resolveOutput(const std::string& fullPath, const std::string& relativ
     return plan;
 }
 
+ExistingTarget existingTargetRule(const Settings& settings) {
+    switch (settings.Existing) {
+        case 1:
+            return ExistingTarget::Keep;
+        case 2:
+            return ExistingTarget::NumberedName;
+        default:
+            return ExistingTarget::Replace;
+    }
+}
+
 ConvertStatus processEntry(const std::string& fullPath, const std::string& relativePath,
                            const Settings& settings) {
     const OutputPlan plan = resolveOutput(fullPath, relativePath, settings);
+    TargetOptions target;
+    // Rewriting the source itself is what the user asked for; any other
+    // file already there is the Existing setting's business.
+    if (plan.targetPath != fullPath) {
+        target.existing = existingTargetRule(settings);
+    }
+    return carryOut(plan, fullPath, settings, target);
+}
+
+ConvertStatus carryOut(const OutputPlan& plan, const std::string& fullPath,
+                       const Settings& settings, const TargetOptions& target,
+                       std::string* written) {
     switch (plan.action) {
         case OutputAction::ConvertImage:
             return convertImage(fullPath, plan.targetPath, plan.sourceFormat, targetKind(settings),
-                                settings);
+                                settings, target, written);
         case OutputAction::CopyUnchanged:
             makeDirectories(directoryPart(plan.targetPath));
-            return copyFile(fullPath, plan.targetPath) ? ConvertStatus::Success
-                                                       : ConvertStatus::CopyFailed;
+            switch (copyFile(fullPath, plan.targetPath, target, written)) {
+                case CopyResult::Copied:
+                    return ConvertStatus::Success;
+                case CopyResult::SameFile:  // nothing to do: the file is already there
+                case CopyResult::TargetKept:
+                    return ConvertStatus::Skipped;
+                case CopyResult::Failed:
+                    break;
+            }
+            return ConvertStatus::CopyFailed;
         case OutputAction::SkipEntry:
             break;
     }
     return ConvertStatus::Skipped;
 }
 
-bool copyFile(const std::string& sourcePath, const std::string& targetPath) {
+CopyResult copyFile(const std::string& sourcePath, const std::string& targetPath,
+                    const TargetOptions& target, std::string* written) {
     // Non-blocking so that a FIFO or device cannot stall the run before it is
     // recognised as not being a regular file.
-    const FileDescriptor source(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (source.get() < 0) {
-        return false;
+    const FileDescriptor source(openDeep(sourcePath, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!source.valid()) {
+        return CopyResult::Failed;
     }
     struct stat from {};
     if (::fstat(source.get(), &from) != 0 || !S_ISREG(from.st_mode)) {
-        return false;
+        return CopyResult::Failed;
     }
     const int flags = ::fcntl(source.get(), F_GETFL);
     if (flags < 0 || ::fcntl(source.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        return false;
+        return CopyResult::Failed;
     }
 
     // Replacing the target would otherwise replace the source itself, however
     // the two paths are spelled.
     struct stat to {};
-    if (::stat(targetPath.c_str(), &to) == 0 && to.st_dev == from.st_dev &&
-        to.st_ino == from.st_ino) {
-        return false;
+    if (statDeep(targetPath, to) == 0 && to.st_dev == from.st_dev && to.st_ino == from.st_ino) {
+        return CopyResult::SameFile;
     }
 
     AtomicFileWriter writer;
-    if (!writer.begin(targetPath)) {
-        return false;
+    if (!writer.begin(targetPath, target)) {
+        return writer.targetExisted() ? CopyResult::TargetKept : CopyResult::Failed;
     }
     // Permission bits only: set-id bits are not carried to a copy.
     writer.setMode(from.st_mode & 0777);
@@ -152,16 +168,22 @@ bool copyFile(const std::string& sourcePath, const std::string& targetPath) {
             if (errno == EINTR) {
                 continue;
             }
-            return false;  // the writer's destructor drops the temporary
+            return CopyResult::Failed;  // the writer's destructor drops the temporary
         }
         if (got == 0) {
             break;
         }
         if (!writer.write(buffer.get(), static_cast<std::size_t>(got))) {
-            return false;
+            return CopyResult::Failed;
         }
     }
-    return writer.commit();
+    if (!writer.commit()) {
+        return writer.targetExisted() ? CopyResult::TargetKept : CopyResult::Failed;
+    }
+    if (written != nullptr) {
+        *written = writer.publishedPath();
+    }
+    return CopyResult::Copied;
 }
 
 }  // namespace kelvara

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "convert/convert.h"
+#include "io/atomic_file.h"
 #include "settings/settings.h"
 
 namespace kelvara {
@@ -23,12 +24,27 @@ OutputPlan resolveOutput(const std::string& fullPath, const std::string& relativ
                          const Settings& settings);
 
 // Carries the decision out: converts, copies or skips, and returns the status.
+// A target other than the source itself is treated as the Existing setting says.
 ConvertStatus processEntry(const std::string& fullPath, const std::string& relativePath,
                            const Settings& settings);
 
+// The Existing setting as the writer's choice (out of range: replace).
+ExistingTarget existingTargetRule(const Settings& settings);
+
+// Carries out a plan made for fullPath, publishing the output as `target`
+// says. A kept existing target, or a copy whose target is its source, is
+// Skipped. `written` (when given) receives the path of the file written.
+ConvertStatus carryOut(const OutputPlan& plan, const std::string& fullPath,
+                       const Settings& settings, const TargetOptions& target,
+                       std::string* written = nullptr);
+
+enum class CopyResult { Copied, SameFile, TargetKept, Failed };
+
 // Copies a file through a temporary in the target's folder, keeping the
-// source's permission bits. Fails, touching nothing, when both paths name the
-// same file (same device and inode) or either side cannot be used.
-bool copyFile(const std::string& sourcePath, const std::string& targetPath);
+// source's permission bits. Touches nothing when both paths name the same
+// file (same device and inode), when an existing target is to be kept, or
+// when either side cannot be used.
+CopyResult copyFile(const std::string& sourcePath, const std::string& targetPath,
+                    const TargetOptions& target = {}, std::string* written = nullptr);
 
 }  // namespace kelvara

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <vector>
 
+#include "io/deep_path.h"
+
 namespace kelvara {
 
 namespace {
@@ -51,11 +53,11 @@ std::size_t lastSeparator(std::string_view path, const PathStyle& style) {
 
 bool isDirectory(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return statDeep(path, st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool existsOrCreated(const std::string& folder) {
-    return isDirectory(folder) || ::mkdir(folder.c_str(), 0777) == 0;
+    return isDirectory(folder) || mkdirDeep(folder, 0777) == 0;
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #include "convert/convert.h"
 
+#include <sys/stat.h>
+
 #include "codecs/bmp.h"
 #include "codecs/png.h"
 #include "codecs/xyz.h"
 #include "conversion/path_toolkit.h"
 #include "image/indexed_image.h"
+#include "io/deep_path.h"
 
 namespace kelvara {
 
@@ -25,6 +28,23 @@ std::uint32_t filterMask(int filter) {
 ConvertStatus convertImage(const std::string& sourcePath, const std::string& targetPath,
                            ImageFormat sourceType, ImageFormat targetKind,
                            const Settings& settings) {
+    return convertImage(sourcePath, targetPath, sourceType, targetKind, settings, TargetOptions{});
+}
+
+ConvertStatus convertImage(const std::string& sourcePath, const std::string& targetPath,
+                           ImageFormat sourceType, ImageFormat targetKind,
+                           const Settings& settings, const TargetOptions& target,
+                           std::string* writtenPath) {
+    if (targetKind != ImageFormat::Bmp && targetKind != ImageFormat::Png &&
+        targetKind != ImageFormat::Xyz) {
+        return ConvertStatus::UnsupportedFormat;
+    }
+    // A target that is to be kept is not worth reading the source for.
+    struct stat st {};
+    if (target.existing == ExistingTarget::Keep && statDeep(targetPath, st, false) == 0) {
+        return ConvertStatus::Skipped;
+    }
+
     IndexedImage image;
     switch (sourceType) {
         case ImageFormat::Bmp:
@@ -46,27 +66,30 @@ ConvertStatus convertImage(const std::string& sourcePath, const std::string& tar
             return ConvertStatus::UnsupportedFormat;
     }
 
-    if (targetKind != ImageFormat::Bmp && targetKind != ImageFormat::Png &&
-        targetKind != ImageFormat::Xyz) {
-        return ConvertStatus::UnsupportedFormat;
-    }
     makeDirectories(directoryPart(targetPath));
-
-    bool written = false;
+    ImageFile file;
+    if (!file.openTarget(targetPath, target)) {
+        return file.targetExisted() ? ConvertStatus::Skipped : ConvertStatus::WriteError;
+    }
+    bool done = false;
     switch (targetKind) {
         case ImageFormat::Bmp:
-            written = writeBmp(targetPath, image);
+            done = writeBmp(file, image);
             break;
         case ImageFormat::Png:
-            written = writePng(targetPath, image, settings.PngCompLv, filterMask(settings.Filter));
+            done = writePng(file, image, settings.PngCompLv, filterMask(settings.Filter));
             break;
         case ImageFormat::Xyz:
-            written = writeXyz(targetPath, image, settings.XyzCompLv);
+            done = writeXyz(file, image, settings.XyzCompLv);
             break;
-        default:
-            return ConvertStatus::UnsupportedFormat;
     }
-    return written ? ConvertStatus::Success : ConvertStatus::WriteError;
+    if (!done || !file.commit()) {
+        return file.targetExisted() ? ConvertStatus::Skipped : ConvertStatus::WriteError;
+    }
+    if (writtenPath != nullptr) {
+        *writtenPath = file.publishedPath();
+    }
+    return ConvertStatus::Success;
 }
 
 }  // namespace kelvara

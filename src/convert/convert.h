@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "io/atomic_file.h"
 #include "settings/settings.h"
 
 namespace kelvara {
@@ -37,5 +38,12 @@ inline constexpr std::array<std::uint32_t, 6> pngFilterMasks = {0x08, 0x10, 0x20
 ConvertStatus convertImage(const std::string& sourcePath, const std::string& targetPath,
                            ImageFormat sourceType, ImageFormat targetKind,
                            const Settings& settings);
+// The same, publishing the target as `target` says: a target that exists
+// and is to be kept gives Skipped. `written` (when given) receives the path
+// of the file written.
+ConvertStatus convertImage(const std::string& sourcePath, const std::string& targetPath,
+                           ImageFormat sourceType, ImageFormat targetKind,
+                           const Settings& settings, const TargetOptions& target,
+                           std::string* written = nullptr);
 
 }  // namespace kelvara

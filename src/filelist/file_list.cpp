@@ -50,13 +50,13 @@ bool FileList::containsPath(const std::string& fullPath) const {
     return paths_.find(fullPath) != paths_.end();
 }
 
-void FileList::addEntry(const std::string& fullPath, const std::string& baseDirectory) {
+bool FileList::addEntry(const std::string& fullPath, const std::string& baseDirectory) {
     // One hash lookup decides and records: the path set is not visible to a
     // view, so taking the path before rowsAboutToBeAppended changes nothing
     // it could see.
     const auto [path, inserted] = paths_.insert(fullPath);
     if (!inserted) {
-        return;
+        return false;
     }
     FileEntry entry;
     // A base that is not really a prefix, or longer than the path, must not
@@ -83,6 +83,7 @@ void FileList::addEntry(const std::string& fullPath, const std::string& baseDire
     if (observer_ != nullptr) {
         observer_->rowsAppended();
     }
+    return true;
 }
 
 std::string FileList::cellText(int position, int column) const {

@@ -65,8 +65,8 @@ public:
     bool containsPath(const std::string& fullPath) const;
     // Appends a row unless fullPath is listed already. baseDirectory is a
     // leading part of fullPath; the relative path is what follows it and the
-    // one separator after it.
-    void addEntry(const std::string& fullPath, const std::string& baseDirectory);
+    // one separator after it. False when the path was listed already.
+    bool addEntry(const std::string& fullPath, const std::string& baseDirectory);
     std::string cellText(int position, int column) const;
     void setStatus(int position, ConvertStatus status);
 

@@ -1,13 +1,17 @@
 #include "filelist/gather.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <utility>
 
 #include "conversion/path_toolkit.h"
+#include "io/deep_path.h"
 
 namespace kelvara {
 
@@ -18,7 +22,9 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-enum class EntryKind { File, Folder, Other };
+constexpr int kFolderOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+enum class EntryKind { File, Folder, Other, Missing };
 
 // Only regular files are taken: a FIFO or a device is never an image, and
 // opening a FIFO to convert it would block the run.
@@ -31,8 +37,8 @@ EntryKind kindOf(mode_t mode) {
 
 // The entry's kind, links followed. readdir usually knows it already, so only
 // links and file systems that do not report types cost a stat; a dangling
-// link counts as missing and is left out.
-EntryKind kindOf(const dirent& entry, const std::string& path) {
+// link counts as missing.
+EntryKind kindOf(int folder, const dirent& entry) {
     switch (entry.d_type) {
         case DT_REG:
             return EntryKind::File;
@@ -41,7 +47,8 @@ EntryKind kindOf(const dirent& entry, const std::string& path) {
         case DT_LNK:
         case DT_UNKNOWN: {
             struct stat st {};
-            return ::stat(path.c_str(), &st) == 0 ? kindOf(st.st_mode) : EntryKind::Other;
+            return ::fstatat(folder, entry.d_name, &st, 0) == 0 ? kindOf(st.st_mode)
+                                                                : EntryKind::Missing;
         }
         default:
             return EntryKind::Other;
@@ -49,16 +56,26 @@ EntryKind kindOf(const dirent& entry, const std::string& path) {
 }
 
 struct FolderId {
-    dev_t device;
-    ino_t inode;
+    dev_t device = 0;
+    ino_t inode = 0;
     bool operator==(const FolderId&) const = default;
 };
+
+bool idOf(int fd, FolderId& id) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return false;
+    }
+    id = {st.st_dev, st.st_ino};
+    return true;
+}
 
 // One folder on the current path of the walk, with the subfolders still to
 // be walked. The walk keeps these on an explicit stack, so a tree thousands
 // of levels deep costs heap, not call stack.
 struct Frame {
     std::string path;
+    std::string name;  // in the folder below it on the stack
     FolderId id;
     std::vector<std::string> subfolders;  // names, in walking order
     std::size_t next = 0;
@@ -72,78 +89,137 @@ struct Entry {
 // Walks folder and hands each file's path to onFile in walk order: a folder's
 // own files in byte-wise name order, then each subfolder's whole tree, the
 // subfolders also in byte-wise name order. Entry paths are the folder, one
-// '/' and the name, also when the folder already ends with '/'. A folder
-// that cannot be opened, or that is already on the current path (a link
-// leading back up), contributes nothing. The current directory is never
-// touched and at most one folder is open at a time.
+// '/' and the name, also when the folder already ends with '/'. Folders are
+// opened relative to their parent's descriptor, so no path length limit
+// applies; only the folder being listed is open (and the starting one), the
+// way back up goes through "..". A folder already on the current path (a
+// link leading back up) or the skipped folder contributes nothing. Returns
+// false when folder itself cannot be read.
 template <typename OnFile>
-void walk(const std::string& folder, OnFile&& onFile) {
+bool walk(const std::string& folder, const GatherOptions& options, OnFile&& onFile) {
+    const auto omit = [&](const std::string& path, Omission why) {
+        if (options.onOmitted) {
+            options.onOmitted(path, why);
+        }
+    };
+    FolderId skip;
+    bool skipping = false;
+    if (!options.skipFolder.empty()) {
+        const FileDescriptor fd(openDeep(options.skipFolder, kFolderOpenFlags));
+        skipping = fd.valid() && idOf(fd.get(), skip);
+    }
+
     std::vector<Frame> stack;
     std::vector<Entry> entries;
     std::string path;
+    const FileDescriptor start(openDeep(folder, kFolderOpenFlags));
+    FileDescriptor current;
 
     // Lists one folder: reports its files, and pushes a frame for its
-    // subfolders unless it is already on the stack.
-    auto enter = [&](std::string folderPath) {
-        const DirHandle dir(::opendir(folderPath.c_str()));
+    // subfolders. False (nothing pushed) for a folder already on the stack,
+    // the skipped folder, or one that cannot be read.
+    auto enter = [&](FileDescriptor fd, std::string folderPath, std::string name) {
+        FolderId id;
+        if (!idOf(fd.get(), id) ||
+            std::any_of(stack.begin(), stack.end(), [&](const Frame& f) { return f.id == id; }) ||
+            (skipping && !stack.empty() && id == skip)) {
+            return false;
+        }
+        const DirHandle dir(::fdopendir(::dup(fd.get())));
         if (!dir) {
-            return;
+            omit(folderPath, Omission::Unreadable);
+            return false;
         }
-        struct stat st {};
-        if (::fstat(::dirfd(dir.get()), &st) != 0) {
-            return;
-        }
-        const FolderId id{st.st_dev, st.st_ino};
-        if (std::any_of(stack.begin(), stack.end(), [&](const Frame& f) { return f.id == id; })) {
-            return;
-        }
-
         path = folderPath;
         path += '/';
         const std::size_t prefix = path.size();
         entries.clear();
+        errno = 0;
         while (const dirent* e = ::readdir(dir.get())) {
-            const char* name = e->d_name;
-            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+            const char* n = e->d_name;
+            if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) {
                 continue;
             }
-            path.resize(prefix);
-            path += name;
-            const EntryKind kind = kindOf(*e, path);
-            if (kind != EntryKind::Other) {
-                entries.push_back({name, kind});
-            }
+            entries.push_back({n, kindOf(fd.get(), *e)});
+        }
+        if (errno != 0) {
+            omit(folderPath, Omission::Unreadable);  // listed only in part
         }
         // std::string compares as unsigned bytes, so this is the byte-wise
         // order whatever the locale.
         std::sort(entries.begin(), entries.end(),
                   [](const Entry& a, const Entry& b) { return a.name < b.name; });
 
-        Frame frame{std::move(folderPath), id, {}, 0};
+        Frame frame{std::move(folderPath), std::move(name), id, {}, 0};
         for (Entry& entry : entries) {
-            if (entry.kind == EntryKind::File) {
-                path.resize(prefix);
-                path += entry.name;
-                onFile(std::as_const(path));
-            } else {
-                frame.subfolders.push_back(std::move(entry.name));
+            path.resize(prefix);
+            path += entry.name;
+            switch (entry.kind) {
+                case EntryKind::File:
+                    onFile(std::as_const(path));
+                    break;
+                case EntryKind::Folder:
+                    frame.subfolders.push_back(std::move(entry.name));
+                    break;
+                case EntryKind::Missing:
+                    omit(path, Omission::NotFound);
+                    break;
+                case EntryKind::Other:
+                    omit(path, Omission::NotAFile);
+                    break;
             }
         }
         stack.push_back(std::move(frame));
+        current = std::move(fd);
+        return true;
     };
 
-    enter(folder);
+    // Back in the folder of stack[k] after its child was walked: through
+    // "..", or, for a child reached through a link, down again from the start.
+    auto returnTo = [&](std::size_t k) {
+        FileDescriptor up(::openat(current.get(), "..", kFolderOpenFlags));
+        FolderId id;
+        if (!up.valid() || !idOf(up.get(), id) || !(id == stack[k].id)) {
+            up = FileDescriptor(::dup(start.get()));
+            for (std::size_t j = 1; j <= k && up.valid(); ++j) {
+                up = FileDescriptor(::openat(up.get(), stack[j].name.c_str(), kFolderOpenFlags));
+            }
+            if (!up.valid() || !idOf(up.get(), id) || !(id == stack[k].id)) {
+                up.reset();  // the tree changed under the walk
+            }
+        }
+        current = std::move(up);
+    };
+
+    if (!start.valid() || !enter(FileDescriptor(::dup(start.get())), folder, {})) {
+        return false;
+    }
     while (!stack.empty()) {
         Frame& top = stack.back();
+        if (!current.valid()) {
+            for (; top.next < top.subfolders.size(); ++top.next) {
+                omit(top.path + '/' + top.subfolders[top.next], Omission::Unreadable);
+            }
+        }
         if (top.next == top.subfolders.size()) {
             stack.pop_back();
+            if (!stack.empty()) {
+                returnTo(stack.size() - 1);
+            }
             continue;
         }
+        std::string name = top.subfolders[top.next++];
         std::string child = top.path;
         child += '/';
-        child += top.subfolders[top.next++];
-        enter(std::move(child));  // may grow the stack: top is not used after this
+        child += name;
+        FileDescriptor fd(::openat(current.get(), name.c_str(), kFolderOpenFlags));
+        if (!fd.valid()) {
+            omit(child, Omission::Unreadable);
+            continue;
+        }
+        enter(std::move(fd), std::move(child), std::move(name));  // may grow the stack
     }
+    return true;
 }
 
 std::string folderOf(const std::string& path) {
@@ -155,19 +231,30 @@ std::string folderOf(const std::string& path) {
 // folder; an empty one is skipped, since completing it would name the
 // current directory itself.
 void gatherArguments(FileList& list, const std::vector<std::string>& arguments,
-                     const std::string& currentDirectory) {
+                     const std::string& currentDirectory, const GatherOptions& options) {
     for (const std::string& argument : arguments) {
         if (argument.empty()) {
             continue;
         }
         if (argument.front() == '/' || currentDirectory.empty()) {
-            gatherPath(list, argument, {});
+            gatherPath(list, argument, {}, options);
         } else if (currentDirectory.back() == '/') {
-            gatherPath(list, currentDirectory + argument, {});
+            gatherPath(list, currentDirectory + argument, {}, options);
         } else {
-            gatherPath(list, currentDirectory + '/' + argument, {});
+            gatherPath(list, currentDirectory + '/' + argument, {}, options);
         }
     }
+}
+
+// Outputs go into SaveDir when it is chosen: a walk must not take them in
+// again as sources.
+GatherOptions optionsFor(const Settings& settings, const OmissionSink& onOmitted) {
+    GatherOptions options;
+    if (settings.SaveDirFlag == 1) {
+        options.skipFolder = settings.SaveDir;
+    }
+    options.onOmitted = onOmitted;
+    return options;
 }
 
 void startIf(bool enabled, const StartAll& startAll) {
@@ -178,31 +265,77 @@ void startIf(bool enabled, const StartAll& startAll) {
 
 }  // namespace
 
-void gatherPath(FileList& list, const std::string& path, const std::string& base) {
+GatherCount gatherPath(FileList& list, const std::string& path, const std::string& base,
+                       const GatherOptions& options) {
+    GatherCount count;
+    const std::string normal = lexicallyNormal(path);
+    const std::string walkedBase = base.empty() ? folderOf(normal) : lexicallyNormal(base);
+    const auto add = [&](const std::string& file) {
+        ++count.files;
+        if (!list.addEntry(file, walkedBase)) {
+            ++count.duplicates;
+        }
+    };
+    const auto omit = [&](Omission why) {
+        if (options.onOmitted) {
+            options.onOmitted(normal, why);
+        }
+    };
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return;
+    if (path.empty() || statDeep(normal, st) != 0) {
+        omit(Omission::NotFound);
+        return count;
     }
     switch (kindOf(st.st_mode)) {
-        case EntryKind::Folder: {
+        case EntryKind::Folder:
             // Files found by the walk are known to be files; asking the file
             // system about each once more would double the cost of a large tree.
-            const std::string walkedBase = base.empty() ? folderOf(path) : base;
-            walk(path, [&](const std::string& file) { list.addEntry(file, walkedBase); });
+            if (!walk(normal, options, add)) {
+                omit(Omission::Unreadable);
+            } else if (count.files == 0) {
+                omit(Omission::NoFiles);
+            }
             break;
-        }
         case EntryKind::File:
-            list.addEntry(path, base.empty() ? folderOf(path) : base);
+            add(normal);
             break;
-        case EntryKind::Other:
+        default:
+            omit(Omission::NotAFile);
             break;
     }
+    return count;
 }
 
-std::vector<std::string> findFiles(const std::string& folder) {
+std::vector<std::string> findFiles(const std::string& folder, const GatherOptions& options) {
     std::vector<std::string> files;
-    walk(folder, [&](const std::string& file) { files.push_back(file); });
+    walk(folder, options, [&](const std::string& file) { files.push_back(file); });
     return files;
+}
+
+std::string lexicallyNormal(std::string_view path) {
+    const bool absolute = !path.empty() && path.front() == '/';
+    std::vector<std::string_view> parts;
+    while (!path.empty()) {
+        const std::size_t end = std::min(path.find('/'), path.size());
+        const std::string_view part = path.substr(0, end);
+        path.remove_prefix(std::min(end + 1, path.size()));
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == ".." && !parts.empty() && parts.back() != "..") {
+            parts.pop_back();
+        } else if (part != ".." || !absolute) {
+            parts.push_back(part);
+        }
+    }
+    std::string result = absolute ? "/" : "";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) {
+            result += '/';
+        }
+        result += parts[i];
+    }
+    return result.empty() ? std::string(".") : result;
 }
 
 std::vector<std::string> splitCommandLine(std::string_view text) {
@@ -275,40 +408,44 @@ std::vector<std::string> parseOpenFileResult(std::string_view buffer) {
 
 void onCommandLine(FileList& list, const std::vector<std::string>& arguments,
                    const std::string& currentDirectory, const Settings& settings,
-                   const StartAll& startAll) {
+                   const StartAll& startAll, const OmissionSink& onOmitted) {
     if (arguments.empty()) {
         return;
     }
-    gatherArguments(list, arguments, currentDirectory);
+    gatherArguments(list, arguments, currentDirectory, optionsFor(settings, onOmitted));
     startIf(settings.AutoConvert2, startAll);
 }
 
 void onCommandLineText(FileList& list, std::string_view text, const std::string& currentDirectory,
-                       const Settings& settings, const StartAll& startAll) {
+                       const Settings& settings, const StartAll& startAll,
+                       const OmissionSink& onOmitted) {
     if (text.empty()) {
         return;
     }
-    gatherArguments(list, splitCommandLine(text), currentDirectory);
+    gatherArguments(list, splitCommandLine(text), currentDirectory,
+                    optionsFor(settings, onOmitted));
     startIf(settings.AutoConvert2, startAll);
 }
 
 void onDropPaths(FileList& list, const std::vector<std::string>& paths, const Settings& settings,
-                 const StartAll& startAll) {
+                 const StartAll& startAll, const OmissionSink& onOmitted) {
+    const GatherOptions options = optionsFor(settings, onOmitted);
     for (const std::string& path : paths) {
         if (!path.empty()) {
-            gatherPath(list, path, {});
+            gatherPath(list, path, {}, options);
         }
     }
     startIf(settings.AutoConvert1, startAll);
 }
 
 void onOpenFiles(FileList& list, const std::optional<std::vector<std::string>>& chosen,
-                 Settings& settings, const StartAll& startAll) {
+                 Settings& settings, const StartAll& startAll, const OmissionSink& onOmitted) {
     if (!chosen || chosen->empty()) {
         return;
     }
+    const GatherOptions options = optionsFor(settings, onOmitted);
     for (const std::string& path : *chosen) {
-        gatherPath(list, path, {});
+        gatherPath(list, path, {}, options);
     }
     const std::string& first = chosen->front();
     std::string folder = folderOf(first);

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -18,8 +18,10 @@ namespace kelvara {
 namespace {
 
 constexpr int kNameAttempts = 64;
+// Far more numbered names than any folder holds copies of one file.
+constexpr unsigned kMaxNumberedNames = 100000;
 
-std::string randomTempName(const std::string& folder) {
+std::string randomTempName() {
     unsigned long long bits = 0;
     if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits) {
         bits = static_cast<unsigned long long>(::getpid()) * 0x9E3779B97F4A7C15ULL ^
@@ -27,7 +29,7 @@ std::string randomTempName(const std::string& folder) {
     }
     char name[40];
     std::snprintf(name, sizeof name, ".kelvara-%016llx.tmp", bits);
-    return folder + name;
+    return name;
 }
 
 // Loops over partial writes and interrupted calls; false on any error.
@@ -49,46 +51,78 @@ bool writeFully(int fd, const char* data, std::size_t n) {
     return true;
 }
 
+struct ProcPath {
+    explicit ProcPath(int fd) { std::snprintf(text, sizeof text, "/proc/self/fd/%d", fd); }
+    char text[64];
+};
+
 }  // namespace
 
-bool AtomicFileWriter::begin(const std::string& target, SyncPolicy sync) {
+std::string numberedName(std::string_view name, unsigned k) {
+    const std::size_t dot = name.rfind('.');
+    // A leading dot names a hidden file, not an extension.
+    const std::size_t cut = dot == std::string_view::npos || dot == 0 ? name.size() : dot;
+    std::string result(name.substr(0, cut));
+    result += " (";
+    result += std::to_string(k);
+    result += ')';
+    result += name.substr(cut);
+    return result;
+}
+
+bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& options) {
     abandon();
     failed_ = false;
     haveMode_ = false;
-    sync_ = sync;
+    replacing_ = false;
+    existed_ = false;
+    options_ = options;
     target_ = target;
+    requested_ = target;
+    published_.clear();
     if (target.empty() || target.back() == '/') {
         return false;
     }
+    folder_ = openParentFolder(target_, name_);
+    if (!folder_.valid()) {
+        return false;
+    }
 
-    // Write through a symbolic link, as opening the path for writing would.
     struct stat st {};
-    replacing_ = false;
-    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        std::unique_ptr<char, decltype(&std::free)> real(::realpath(target.c_str(), nullptr),
-                                                         &std::free);
-        if (real) {
-            target_ = real.get();
+    const bool present = ::fstatat(folder_.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (present && options_.existing == ExistingTarget::Keep) {
+        existed_ = true;
+        return false;
+    }
+    if (present && options_.existing == ExistingTarget::Replace) {
+        // Write through a symbolic link, as opening the path for writing would.
+        if (S_ISLNK(st.st_mode)) {
+            const std::unique_ptr<char, decltype(&std::free)> real(
+                ::realpath(target.c_str(), nullptr), &std::free);
+            if (real) {
+                target_ = real.get();
+                folder_ = openParentFolder(target_, name_);
+                if (!folder_.valid()) {
+                    return false;
+                }
+            }
+        }
+        if (::fstatat(folder_.get(), name_.c_str(), &st, 0) == 0) {
+            if (!S_ISREG(st.st_mode) ||
+                ::faccessat(folder_.get(), name_.c_str(), W_OK, AT_EACCESS) != 0) {
+                return false;
+            }
+            replacing_ = true;
+            mode_ = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
+            haveMode_ = true;
         }
     }
-    if (::stat(target_.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
-            return false;
-        }
-        replacing_ = true;
-        mode_ = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
-        haveMode_ = true;
-    }
-
-    const std::size_t slash = target_.rfind('/');
-    folder_ = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
-    return openTemporary(folder_);
+    return openTemporary();
 }
 
-bool AtomicFileWriter::openTemporary(const std::string& folder) {
-    const std::string dir = folder.empty() ? std::string(".") : folder;
+bool AtomicFileWriter::openTemporary() {
     if (!forceNamed_) {
-        fd_ = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        fd_ = ::openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             unnamed_ = true;
             return true;
@@ -100,10 +134,10 @@ bool AtomicFileWriter::openTemporary(const std::string& folder) {
     // The file system has no unnamed temporaries: use a hidden named one.
     unnamed_ = false;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::string path = randomTempName(folder);
-        fd_ = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        std::string name = randomTempName();
+        fd_ = ::openat(folder_.get(), name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
-            tempPath_ = std::move(path);
+            tempName_ = std::move(name);
             return true;
         }
         if (errno != EEXIST) {
@@ -187,22 +221,22 @@ void AtomicFileWriter::setMode(mode_t mode) {
     haveMode_ = true;
 }
 
-// A new target takes the finished file's name at once: linkat never
-// replaces, so if something took the name meanwhile it fails with EEXIST and
-// the caller falls back to a temporary name and rename.
-bool AtomicFileWriter::linkAsTarget() {
-    char procPath[64];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd_);
-    return ::linkat(AT_FDCWD, procPath, AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0;
+// linkat never replaces: if something stands at the name it fails with
+// EEXIST and nothing changes.
+bool AtomicFileWriter::linkNoReplace(const std::string& name) {
+    if (unnamed_) {
+        const ProcPath proc(fd_);
+        return ::linkat(AT_FDCWD, proc.text, folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    }
+    return ::linkat(folder_.get(), tempName_.c_str(), folder_.get(), name.c_str(), 0) == 0;
 }
 
 bool AtomicFileWriter::linkTemporary() {
-    char procPath[64];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd_);
+    const ProcPath proc(fd_);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::string path = randomTempName(folder_);
-        if (::linkat(AT_FDCWD, procPath, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            tempPath_ = std::move(path);
+        std::string name = randomTempName();
+        if (::linkat(AT_FDCWD, proc.text, folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            tempName_ = std::move(name);
             unnamed_ = false;
             return true;
         }
@@ -213,6 +247,24 @@ bool AtomicFileWriter::linkTemporary() {
     return false;
 }
 
+bool AtomicFileWriter::publishNumbered() {
+    for (unsigned k = 0; k < kMaxNumberedNames; ++k) {
+        std::string name = k == 0 ? name_ : numberedName(name_, k);
+        if (k > 0 && options_.reservedName && options_.reservedName(name)) {
+            continue;
+        }
+        if (linkNoReplace(name)) {
+            name_ = std::move(name);
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
+}
+
+
 bool AtomicFileWriter::commit() {
     if (fd_ < 0) {
         return false;
@@ -221,14 +273,31 @@ bool AtomicFileWriter::commit() {
     if (ok && haveMode_) {
         ok = ::fchmod(fd_, mode_) == 0;
     }
-    const bool sync = sync_ == SyncPolicy::Always || (sync_ == SyncPolicy::WhenReplacing && replacing_);
-    if (ok && sync) {
+    const SyncPolicy sync = options_.sync;
+    if (ok && (sync == SyncPolicy::Always || (sync == SyncPolicy::WhenReplacing && replacing_))) {
         ok = ::fdatasync(fd_) == 0;
     }
-    // Linking straight to a new target saves a directory entry and a rename.
-    const bool linked = ok && unnamed_ && !replacing_ && linkAsTarget();
-    if (ok && unnamed_ && !linked) {
-        ok = linkTemporary();
+
+    // A file that must not replace anything takes its name with one link; a
+    // replacement is linked under a temporary name and renamed over the target.
+    bool linked = false;
+    if (ok) {
+        switch (options_.existing) {
+            case ExistingTarget::Keep:
+                linked = linkNoReplace(name_);
+                existed_ = !linked && errno == EEXIST;
+                ok = linked;
+                break;
+            case ExistingTarget::NumberedName:
+                ok = linked = publishNumbered();
+                break;
+            case ExistingTarget::Replace:
+                linked = unnamed_ && !replacing_ && linkNoReplace(name_);
+                if (!linked && unnamed_) {
+                    ok = linkTemporary();
+                }
+                break;
+        }
     }
     const int fd = fd_;
     fd_ = -1;
@@ -236,19 +305,30 @@ bool AtomicFileWriter::commit() {
         ok = false;
     }
     if (ok && !linked) {
-        ok = ::rename(tempPath_.c_str(), target_.c_str()) == 0;
+        ok = ::renameat(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str()) == 0;
+        if (ok) {
+            tempName_.clear();
+        }
     }
     if (!ok) {
         failed_ = true;
         if (linked) {
-            ::unlink(target_.c_str());  // only if close failed: never half a file
-        }
-        if (!tempPath_.empty()) {
-            ::unlink(tempPath_.c_str());
+            ::unlinkat(folder_.get(), name_.c_str(), 0);  // only if close failed: never half a file
         }
     }
-    tempPath_.clear();
+    if (!tempName_.empty()) {
+        ::unlinkat(folder_.get(), tempName_.c_str(), 0);
+        tempName_.clear();
+    }
     unnamed_ = false;
+    if (ok && options_.existing == ExistingTarget::NumberedName) {
+        const std::size_t slash = requested_.rfind('/');
+        published_ = slash == std::string::npos ? std::string() : requested_.substr(0, slash + 1);
+        published_ += name_;
+    } else if (ok) {
+        published_ = requested_;  // the name asked for, also when a link there was written through
+    }
+    folder_.reset();
     return ok;
 }
 
@@ -257,9 +337,9 @@ void AtomicFileWriter::abandon() {
         ::close(fd_);
         fd_ = -1;
     }
-    if (!tempPath_.empty()) {
-        ::unlink(tempPath_.c_str());
-        tempPath_.clear();
+    if (!tempName_.empty()) {
+        ::unlinkat(folder_.get(), tempName_.c_str(), 0);
+        tempName_.clear();
     }
     unnamed_ = false;
 }

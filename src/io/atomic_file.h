@@ -4,7 +4,11 @@
 #include <sys/uio.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
+
+#include "io/deep_path.h"
 
 namespace kelvara {
 
@@ -15,11 +19,27 @@ enum class SyncPolicy {
     Never,
 };
 
+// What happens to a file that already stands at the target's name.
+enum class ExistingTarget {
+    Replace,       // replaced (through a link at the name, to the file it leads to)
+    Keep,          // left alone: nothing is written and targetExisted() says why
+    NumberedName,  // left alone: the file takes the first free "name (k).ext" beside it
+};
+
+struct TargetOptions {
+    SyncPolicy sync = SyncPolicy::WhenReplacing;
+    ExistingTarget existing = ExistingTarget::Replace;
+    // NumberedName: true for a file name (no folder) the file must not take,
+    // for example one that another file of the same run will take.
+    std::function<bool(std::string_view name)> reservedName;
+};
+
 // Writes a file so that it appears at its path whole or not at all. The bytes
 // go into an unnamed (or hidden) temporary file in the target's folder; commit
-// renames it over the target once every write succeeded. Until then, and on any
+// gives it its name once every write succeeded. Until then, and on any
 // failure, whatever stood at the target is left as it was and the temporary is
-// removed.
+// removed. Every name is taken relative to the folder's descriptor, so paths
+// longer than one system call accepts work too.
 class AtomicFileWriter {
 public:
     AtomicFileWriter() = default;
@@ -28,9 +48,14 @@ public:
     ~AtomicFileWriter() { abandon(); }
 
     // Prepares to write target. Fails when the folder does not exist or is
-    // not writable, when the target is not a regular file, or when an existing
-    // target may not be written.
-    bool begin(const std::string& target, SyncPolicy sync = SyncPolicy::WhenReplacing);
+    // not writable, when the target is not a regular file, when an existing
+    // target may not be written, or (Keep) when the target exists.
+    bool begin(const std::string& target, const TargetOptions& options);
+    bool begin(const std::string& target, SyncPolicy sync = SyncPolicy::WhenReplacing) {
+        TargetOptions options;
+        options.sync = sync;
+        return begin(target, options);
+    }
 
     // Writes all n bytes at the file's position; a short or failed write is
     // remembered and makes commit fail.
@@ -43,9 +68,9 @@ public:
     // 0666 less the umask, and a replaced file keeps the bits it had.
     void setMode(mode_t mode);
 
-    // Publishes the file under the target name. False when any write failed
-    // or the file could not be flushed, closed or renamed; nothing is left
-    // behind then.
+    // Publishes the file. False when any write failed, the file could not be
+    // flushed, closed or named, or (Keep) the target appeared meanwhile;
+    // nothing is left behind then.
     bool commit();
     // Drops the temporary file; the target is untouched.
     void abandon();
@@ -57,24 +82,39 @@ public:
     bool isActive() const { return fd_ >= 0; }
     bool failed() const { return failed_; }
     void markFailed() { failed_ = true; }
+    // The file written to: the target, or the file a link at its name leads to.
     const std::string& target() const { return target_; }
+    // After a successful commit: the path asked for, or the numbered name
+    // taken beside it.
+    const std::string& publishedPath() const { return published_; }
+    // The target existed and was kept (ExistingTarget::Keep).
+    bool targetExisted() const { return existed_; }
 
 private:
-    bool openTemporary(const std::string& folder);
-    bool linkAsTarget();
+    bool openTemporary();
     bool linkTemporary();
+    // Gives the finished file the name `name` unless something stands there.
+    bool linkNoReplace(const std::string& name);
+    bool publishNumbered();
 
     int fd_ = -1;
+    FileDescriptor folder_;  // the target's folder
+    std::string name_;       // the target's name in it
     bool failed_ = false;
     bool unnamed_ = false;  // O_TMPFILE: no name until commit links one
     bool replacing_ = false;
     bool haveMode_ = false;
     bool forceNamed_ = false;
+    bool existed_ = false;
     mode_t mode_ = 0;
-    SyncPolicy sync_ = SyncPolicy::WhenReplacing;
+    TargetOptions options_;
     std::string target_;
-    std::string tempPath_;  // named temporary, empty while unnamed
-    std::string folder_;    // the target's folder with its trailing '/', or empty
+    std::string requested_;
+    std::string published_;
+    std::string tempName_;  // named temporary in folder_, empty while unnamed
 };
+
+// "name (k).ext": k inserted before the last extension of a file name.
+std::string numberedName(std::string_view name, unsigned k);
 
 }  // namespace kelvara

@@ -24,18 +24,32 @@ std::uint64_t totalLength(const iovec* parts, int count) {
 }  // namespace
 
 bool ImageFile::open(const std::string& path, bool forWriting, SyncPolicy sync) {
+    if (!forWriting) {
+        return openFile(path, nullptr);
+    }
+    TargetOptions options;
+    options.sync = sync;
+    return openFile(path, &options);
+}
+
+bool ImageFile::openTarget(const std::string& path, const TargetOptions& options) {
+    return openFile(path, &options);
+}
+
+bool ImageFile::openFile(const std::string& path, const TargetOptions* target) {
     if (isOpen_) {
         return false;
     }
+    const bool forWriting = target != nullptr;
     if (forWriting) {
-        if (!writer_.begin(path, sync)) {
+        if (!writer_.begin(path, *target)) {
             return false;
         }
         size_ = 0;
     } else {
         // O_NONBLOCK keeps a FIFO from blocking the open; only regular files
         // are read.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        const int fd = openDeep(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) {
             return false;
         }

@@ -30,6 +30,8 @@ public:
 
     bool open(const std::string& path, bool forWriting,
               SyncPolicy sync = SyncPolicy::WhenReplacing);
+    // Opens path for writing with a choice about a file already there.
+    bool openTarget(const std::string& path, const TargetOptions& options);
     bool openMemory(void* block, std::uint64_t blockSize, bool writable);
     // Closes the stream. A file being written that was not committed is
     // discarded: the target keeps what it had.
@@ -57,12 +59,17 @@ public:
     std::uint64_t position() const { return position_; }
     // An operating-system read or write failed or fell short.
     bool failed() const { return failed_; }
+    // Of the last file written: where commit() put it, and whether a target
+    // that was to be kept stood in the way.
+    const std::string& publishedPath() const { return writer_.publishedPath(); }
+    bool targetExisted() const { return writer_.targetExisted(); }
 
 private:
     struct Free {
         void operator()(std::uint8_t* p) const { std::free(p); }
     };
 
+    bool openFile(const std::string& path, const TargetOptions* target);
     bool ensureBuffer();
     bool flushWrites();
     std::uint64_t readFromFile(std::uint8_t* out, std::uint64_t n);

@@ -249,8 +249,10 @@ TEST_F(BatchCli, ReportsEveryEntryInListOrderAndExitsOneOnFailures) {
 
     r = run({"-q", "--to", "png", "--beside", "--others", "copy", src});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "unsupported-format\t" + src + "/broken.png\t\n" + "not-8-bit\t" + src +
-                         "/d24.bmp\t\n" + "copy-failed\t" + src + "/notes.txt\t\n");  // onto itself
+    // The first run's outputs are listed now: a.bmp and c.xyz would replace them.
+    EXPECT_EQ(r.out, "target-conflict\t" + src + "/a.bmp\t\n" + "unsupported-format\t" + src +
+                         "/broken.png\t\n" + "not-8-bit\t" + src + "/d24.bmp\t\n" +
+                         "target-conflict\t" + src + "/sub/c.xyz\t\n");
     r = run({"--quiet", "--to", "xyz", "--beside", src + "/a.bmp"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
@@ -345,11 +347,9 @@ TEST_F(BatchCli, UsageErrorsAndDryRunsTouchNothing) {
         EXPECT_EQ(err[0].rfind("kelvara-batch: ", 0), 0u) << r.err;
         EXPECT_EQ(err[1], "Try 'kelvara-batch --help'.");
     }
-    // A PATH that does not exist is passed over, as when gathering, with a word on standard error.
     Result r = run({"--to", "png", root.file("nope.bmp")});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "kelvara-batch: " + root.file("nope.bmp") + ": No such file or directory\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "not-found\t" + root.file("nope.bmp") + "\t\n");
     r = run({"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("--files-from"), std::string::npos);
@@ -405,9 +405,9 @@ TEST_F(BatchCli, FilesFromTakesOddNames) {
 }
 
 TEST_F(BatchCli, ParallelRunsGiveTheSerialResultsByteForByte) {
-    // Per group, in list order: a.png and (spelled another way) a.bmp both
-    // write a.xyz; a.xyz then re-encodes whatever a.bmp left there; b.xyz is
-    // read and rewritten before b.bmp replaces it.
+    // Per group, in list order: a.png and (spelled another way) a.bmp would
+    // both replace the listed a.xyz, b.bmp the listed b.xyz: conflicts; a.xyz
+    // and b.xyz are rewritten in place.
     std::string list;
     for (unsigned g = 0; g < 6; ++g) {
         const std::string d = "g" + std::to_string(g);
@@ -428,9 +428,10 @@ TEST_F(BatchCli, ParallelRunsGiveTheSerialResultsByteForByte) {
     at.cwd = root.file("parallel");
     const Result parallel =
         run({"--to", "xyz", "--beside", "--jobs", "4", "--files-from", io.file("list")}, at);
-    EXPECT_EQ(serial.status, 0);
-    EXPECT_EQ(parallel.status, 0);
+    EXPECT_EQ(serial.status, 1);
+    EXPECT_EQ(parallel.status, 1);
     EXPECT_EQ(lines(serial.out).size(), 30u);
+    EXPECT_EQ(lines(serial.out)[4].rfind("target-conflict\t", 0), 0u) << serial.out;
     std::string renamed = serial.out;
     for (std::size_t pos = 0; (pos = renamed.find("/serial/", pos)) != std::string::npos;) {
         renamed.replace(pos, 8, "/parallel/");
@@ -440,8 +441,8 @@ TEST_F(BatchCli, ParallelRunsGiveTheSerialResultsByteForByte) {
     std::vector<std::pair<std::string, std::string>> pairs;
     for (unsigned g = 0; g < 6; ++g) {
         const std::string d = root.file("parallel/g" + std::to_string(g));
-        pairs.insert(pairs.end(), {{d + "/a.xyz", reference(10 * g + 2)},
-                                   {d + "/b.xyz", reference(10 * g + 5)}});
+        pairs.insert(pairs.end(), {{d + "/a.xyz", reference(10 * g + 3)},
+                                   {d + "/b.xyz", reference(10 * g + 4)}});
     }
     expectImages(pairs);
 }

@@ -76,23 +76,31 @@ TEST(BatchDependencies, SpellingsOfOneFileMeet) {
               paths.canonical(d) + "/sub/b.png");
     EXPECT_EQ(missing, std::vector<std::string>{paths.canonical(d) + "/sub"});
 
+    // Planned as a whole: an output over another entry's source or over an
+    // earlier output is a conflict and waits for nothing.
     Settings s;
-    const auto entry = [&](const std::string& full, const std::string& relative = "x") {
-        return entryAccess(full, resolveOutput(full, relative, s), paths);
+    const auto plan = [&](std::vector<RunEntry> entries) {
+        const RunPlan p(entries, s);
+        std::pair<Edges, std::vector<bool>> result;
+        for (std::size_t i = 0; i < p.size(); ++i) {
+            result.first.emplace_back(p.graph().of(i).begin(), p.graph().of(i).end());
+            result.second.push_back(p[i].conflict);
+        }
+        return result;
     };
-    // Beside, to XYZ: a.bmp and the linked alias both read a.bmp; alias.xyz
-    // is new; the third entry writes the a.xyz the first one made.
+    // Beside, to XYZ: the linked alias reads a.bmp; a.bmp and a.png would
+    // both replace the listed a.xyz, which is rewritten in place.
     s.SaveMode = 2;
-    EXPECT_EQ(build({entry(d + "/a.bmp"), entry(d + "/alias.bmp"), entry(tmp.file("link/a.png")),
-                     entry(tmp.file("link/a.xyz")), entry(d + "/notes.txt")}),
-              (Edges{{}, {}, {0}, {2}, {}}));
+    EXPECT_EQ(plan({{d + "/a.bmp", "x"}, {d + "/alias.bmp", "x"}, {tmp.file("link/a.png"), "x"},
+                    {tmp.file("link/a.xyz"), "x"}, {d + "/notes.txt", "x"}}),
+              std::pair(Edges{{}, {}, {}, {}, {}},
+                        std::vector<bool>{true, false, true, false, false}));
     // A file copied to where another output needs a folder that is not there yet.
     s.SaveMode = 1;
     s.SaveDirFlag = s.UnKnownFlag = 1;
     s.SaveDir = tmp.file("out");
-    EXPECT_EQ(build({entry(d + "/sub", "sub"), entry(d + "/a.bmp", "sub/a.bmp"),
-                     entry(d + "/c.bmp", "c.bmp")}),
-              (Edges{{}, {0}, {}}));
+    EXPECT_EQ(plan({{d + "/sub", "sub"}, {d + "/a.bmp", "sub/a.bmp"}, {d + "/c.bmp", "c.bmp"}}),
+              std::pair(Edges{{}, {0}, {}}, std::vector<bool>{false, false, false}));
 }
 
 TEST(BatchRunner, HonoursDependenciesDeliversInOrderBoundsWorkersAndStops) {

@@ -176,8 +176,8 @@ TEST(ProcessEntry, OtherTypesAreSkippedOrCopied) {
         EXPECT_EQ(test::readFile(copy), big) << copy;
         EXPECT_EQ(modeOf(copy), 0741u) << copy;
     }
-    // Beside itself the copy would land on the source: refused, file intact.
-    EXPECT_EQ(entry(output(1, 0, "", true, 1)), S::CopyFailed);
+    // Beside itself the copy would land on the source: nothing to do, file intact.
+    EXPECT_EQ(entry(output(1, 0, "", true, 1)), S::Skipped);
     EXPECT_EQ(test::readFile(file), big);
     EXPECT_EQ(test::listDir(dir.file("set")), Names{"readme.txt"});
     EXPECT_EQ(processEntry(dir.file("gone.txt"), "gone.txt", output(1, 1, out, true, 1)),
@@ -196,19 +196,19 @@ TEST(CopyFile, RefusalsAndFailuresTouchNothing) {
     // The same file (device and inode), however spelled, either way round.
     for (const std::string& same :
          {file, dir.file("sub/../f.dat"), dir.file("link"), dir.file("hard")}) {
-        EXPECT_FALSE(copyFile(file, same)) << same;
-        EXPECT_FALSE(copyFile(same, file)) << same;
+        EXPECT_EQ(copyFile(file, same), CopyResult::SameFile) << same;
+        EXPECT_EQ(copyFile(same, file), CopyResult::SameFile) << same;
     }
     // Sources that are missing, a folder, a FIFO without a writer (refused,
     // not waited on) or fail after the copy started.
-    EXPECT_FALSE(copyFile(dir.file("missing"), file));
-    EXPECT_FALSE(copyFile(dir.file("sub"), file));
+    EXPECT_NE(copyFile(dir.file("missing"), file), CopyResult::Copied);
+    EXPECT_NE(copyFile(dir.file("sub"), file), CopyResult::Copied);
     EXPECT_EQ(test::runInChild([&] {
                   ::alarm(10);
-                  return copyFile(dir.file("fifo"), file) ? 1 : 0;
+                  return copyFile(dir.file("fifo"), file) == CopyResult::Copied ? 1 : 0;
               }),
               0);
-    EXPECT_FALSE(copyFile("/proc/self/mem", file));
+    EXPECT_NE(copyFile("/proc/self/mem", file), CopyResult::Copied);
 
     EXPECT_EQ(test::readFile(file), (Bytes{'k', 'e', 'e', 'p'}));
     struct stat st {};
