@@ -3,19 +3,15 @@
 #include <system_error>
 #include <utility>
 
-#include "conversion/output_policy.h"
+#include <optional>
+
+#include "conversion/run_plan.h"
 
 namespace kelvara {
 
 ConversionJob::ConversionJob(FileList& list, const Settings& settings, JobOwner& owner,
                              EntryProcessor processor)
-    : list_(list), settings_(settings), owner_(owner), processor_(std::move(processor)) {
-    if (!processor_) {
-        processor_ = [&settings](const std::string& fullPath, const std::string& relativePath) {
-            return processEntry(fullPath, relativePath, settings);
-        };
-    }
-}
+    : list_(list), settings_(settings), owner_(owner), processor_(std::move(processor)) {}
 
 ConversionJob::~ConversionJob() { wait(); }
 
@@ -55,16 +51,23 @@ void ConversionJob::start(bool onlySelected) {
 
 void ConversionJob::runWorker() {
     openProgress();
-    for (const int position : queue_) {
-        std::string fullPath;
-        std::string relativePath;
-        owner_.runOnOwnerThread([&] {
-            fullPath = list_.cellText(position, kColumnFullPath);
-            relativePath = list_.cellText(position, kColumnRelativePath);
-        });
+    // The whole run is planned before its first entry, so that no output
+    // replaces another file of the run.
+    std::vector<RunEntry> entries(queue_.size());
+    owner_.runOnOwnerThread([&] {
+        for (std::size_t k = 0; k < queue_.size(); ++k) {
+            entries[k] = {list_.cellText(queue_[k], kColumnFullPath),
+                          list_.cellText(queue_[k], kColumnRelativePath)};
+        }
+    });
+    const std::optional<RunPlan> plan =
+        processor_ ? std::nullopt : std::optional<RunPlan>(std::in_place, entries, settings_);
+    for (std::size_t k = 0; k < queue_.size(); ++k) {
+        const int position = queue_[k];
         // The conversion itself stays on the worker; only list access is
         // handed to the owner's thread.
-        const ConvertStatus status = processor_(fullPath, relativePath);
+        const ConvertStatus status = plan ? plan->process(k, entries[k].fullPath)
+                                          : processor_(entries[k].fullPath, entries[k].relativePath);
         owner_.runOnOwnerThread([&] { list_.setStatus(position, status); });
         advanceProgress();
     }

@@ -49,7 +49,8 @@ public:
     using EntryProcessor =
         std::function<ConvertStatus(const std::string& fullPath, const std::string& relativePath)>;
 
-    // processor defaults to processEntry with `settings`.
+    // Without a processor the run is planned as a whole (RunPlan) and each
+    // entry carried out by that plan with `settings`.
     ConversionJob(FileList& list, const Settings& settings, JobOwner& owner,
                   EntryProcessor processor = {});
     // Waits for a running worker, like wait(). An owner that needs its own

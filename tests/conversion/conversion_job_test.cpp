@@ -150,10 +150,11 @@ class ConversionJobTest : public ::testing::Test {
 // The whole log of a run over the rows at `positions`, ending with `tail`.
 Log expectedRun(const std::vector<int>& positions, const Log& tail) {
     const std::string total = std::to_string(positions.size());
-    Log log{"disable", "open " + total};
+    // One list read for the whole run, then one status set per entry.
+    Log log{"disable", "open " + total, "task"};
     for (std::size_t k = 0; k < positions.size(); ++k) {
         const std::string p = std::to_string(positions[k]);
-        log.insert(log.end(), {"task", "process r" + p + ".bmp", "task", "status " + p,
+        log.insert(log.end(), {"process r" + p + ".bmp", "task", "status " + p,
                                "advance " + std::to_string(k + 1) + "/" + total});
     }
     log.insert(log.end(), tail.begin(), tail.end());
