@@ -134,16 +134,20 @@ bool walk(const std::string& folder, const GatherOptions& options, OnFile&& onFi
         path += '/';
         const std::size_t prefix = path.size();
         entries.clear();
-        errno = 0;
-        while (const dirent* e = ::readdir(dir.get())) {
+        for (;;) {
+            errno = 0;  // readdir tells an error from the end only through errno
+            const dirent* e = ::readdir(dir.get());
+            if (e == nullptr) {
+                if (errno != 0) {
+                    omit(folderPath, Omission::Unreadable);  // listed only in part
+                }
+                break;
+            }
             const char* n = e->d_name;
             if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) {
                 continue;
             }
             entries.push_back({n, kindOf(fd.get(), *e)});
-        }
-        if (errno != 0) {
-            omit(folderPath, Omission::Unreadable);  // listed only in part
         }
         // std::string compares as unsigned bytes, so this is the byte-wise
         // order whatever the locale.

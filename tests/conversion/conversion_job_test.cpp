@@ -1,5 +1,9 @@
 #include "conversion/conversion_job.h"
 
+#include "codecs/bmp.h"
+#include "codecs/png.h"
+#include "support/test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -222,6 +226,26 @@ TEST_F(ConversionJobTest, StartWhileBusyIsIgnored) {
     opener.join();
     job.wait();
     EXPECT_EQ(owner.log(), expectedRun({0, 1, 2}, {"dropTopmost", "close", "enable"}));
+}
+
+// Without a processor the run is planned as the batch tool plans it: a.bmp
+// would replace the listed a.png, which is re-encoded in place.
+TEST_F(ConversionJobTest, AnOutputNeverReplacesAnotherListedSource) {
+    test::TempDir dir;
+    IndexedImage image;
+    test::makeImage(image, 5, 3, 1);
+    ASSERT_TRUE(writeBmp(dir.file("a.bmp"), image) && writePng(dir.file("a.png"), image, 6, 0xF8));
+    const test::Bytes png = test::readFile(dir.file("a.png"));
+    list.addEntry(dir.file("a.bmp"), dir.path());
+    list.addEntry(dir.file("a.png"), dir.path());
+    settings.SaveMode = 1;
+    settings.DelSuccessItem = false;
+    ConversionJob planned(list, settings, owner);
+    owner.execute([&] { planned.start(false); });
+    planned.wait();
+    EXPECT_EQ(column(kColumnStatus), (std::vector<std::string>{statusText(ConvertStatus::TargetConflict),
+                                                               statusText(ConvertStatus::Success)}));
+    EXPECT_EQ(test::readFile(dir.file("a.png")), png);
 }
 
 TEST_F(ConversionJobTest, NothingToConvertTouchesNothing) {
