@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <climits>
 #include <filesystem>
 #include <random>
@@ -267,6 +268,37 @@ TEST(SettingsLocation, BesideTheProgramOrInTheConfigFolder) {
                              settingsFilePath(holding, xdg) == holding + "/kelvara.ini"
                          ? 0
                          : 1);
+}
+
+TEST(SettingsLocation, DefaultFolderIsTheProgramsOnlyForAPortableCopy) {
+    TempDir dir;
+    const std::string home = dir.file("home"), installed = dir.file("missing/bin");
+    const auto userDirs = [&](const std::string& folder, const std::string& text) {
+        std::filesystem::create_directories(folder);
+        test::writeFile(folder + "/user-dirs.dirs", text);
+        return folder;
+    };
+    userDirs(home + "/.config", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
+    const std::string usual =
+        userDirs(dir.file("usual"),
+                 "# XDG_PICTURES_DIR=\"/no\"\nXDG_DOCUMENTS_DIR=\"/docs\"\n"
+                 "  XDG_PICTURES_DIR = \"$HOME/Pictures/\"\r\n"
+                 "XDG_PICTURES_DIR=\"Pictures\"\nXDG_PICTURES_DIR=\"$HOMEX/y\"\n");
+    const std::string lastWins = userDirs(
+        dir.file("last"), "XDG_PICTURES_DIR=\"/srv/a\"\nXDG_PICTURES_DIR=\"/srv/b \\\"c\\\"\"\n");
+    const std::string belowRoot = userDirs(dir.file("root"), "XDG_PICTURES_DIR=\"$HOME/p\"\n");
+    // Columns: program folder, XDG_CONFIG_HOME, HOME, default folder.
+    for (const auto& [programDir, xdg, rowHome, expected] : std::vector<std::array<std::string, 4>>{
+             {installed, usual, home, home + "/Pictures"},
+             {installed, lastWins, home, "/srv/b \"c\""},
+             {installed, dir.file("none"), home, home},
+             {installed, belowRoot, "/", "/p"},
+             {installed, "", home, home + "/Bilder"},
+             {dir.path(), usual, home, dir.path()},  // portable: the settings file beside it
+             {installed, "", "", installed},
+         }) {
+        EXPECT_EQ(defaultSettingsFolder(programDir, {xdg, rowHome}), expected) << xdg;
+    }
 }
 
 }  // namespace
