@@ -11,24 +11,6 @@
 
 namespace kelvara {
 
-namespace {
-
-// At most capacity - 1 bytes, without splitting a UTF-8 character.
-std::string cutToSettingText(std::string text) {
-    const std::size_t limit = kSettingTextCapacity - 1;
-    if (text.size() <= limit) {
-        return text;
-    }
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    text.resize(end);
-    return text;
-}
-
-}  // namespace
-
 SettingsDialog::SettingsDialog(Settings& settings, QWidget* owner, const QString& caption,
                                FolderChooser chooseFolder)
     : QDialog(owner),
@@ -132,7 +114,7 @@ void SettingsDialog::showLevels() {
 }
 
 void SettingsDialog::browseFolder() {
-    const std::string current = cutToSettingText(qStringToPath(general_->editSaveDir->text()));
+    const std::string current = qStringToPath(general_->editSaveDir->text());
     const std::optional<std::string> chosen =
         chooseFolder_(this, QStringLiteral("保存先ディレクトリの選択"), current);
     if (chosen && !chosen->empty()) {
@@ -151,7 +133,7 @@ void SettingsDialog::applyGeneral() {
     settings_.AutoConvert1 = ui.checkAutoDrop->isChecked();
     settings_.AutoConvert2 = ui.checkAutoCommandLine->isChecked();
     settings_.AutoConvert3 = ui.checkAutoOpenFile->isChecked();
-    settings_.SaveDir = cutToSettingText(qStringToPath(ui.editSaveDir->text()));
+    settings_.SaveDir = qStringToPath(ui.editSaveDir->text());
 }
 
 void SettingsDialog::applyHowToSave() {

@@ -76,7 +76,7 @@ TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
     }
 }
 
-TEST_F(SettingsDialogTest, FolderControlsBrowseAndCapacity) {
+TEST_F(SettingsDialogTest, FolderControlsBrowseAndLength) {
     settings.SaveDir = "/srv/out";
     open(false);
     auto* edit = control<QLineEdit>("editSaveDir");
@@ -98,13 +98,13 @@ TEST_F(SettingsDialogTest, FolderControlsBrowseAndCapacity) {
     dialog->reject();
     EXPECT_EQ(settings.SaveDir, "/srv/out");
 
-    open(false);  // disabled controls count too; the folder is cut to whole characters
+    open(false);  // disabled controls count too; a long folder is kept whole
     control<QLineEdit>("editSaveDir")->setText(QString(600, QChar(u'あ')));
     control("checkReproduceDir")->setChecked(false);
     dialog->accept();
     EXPECT_EQ(settings.SaveDirFlag, 0);
     EXPECT_FALSE(settings.ReproduceDir);
-    EXPECT_EQ(QString::fromStdString(settings.SaveDir), QString(170, QChar(u'あ')));  // 510 bytes
+    EXPECT_EQ(QString::fromStdString(settings.SaveDir), QString(600, QChar(u'あ')));
 }
 
 }  // namespace
