@@ -42,6 +42,7 @@ SettingsDialog::SettingsDialog(Settings& settings, QWidget* owner, const QString
     for (std::size_t i = 0; i < filterButtons.size(); ++i) {
         filters_->addButton(filterButtons[i], static_cast<int>(i));
     }
+    general_->labelSaveDirMissing->hide();
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::accept);
@@ -56,6 +57,8 @@ SettingsDialog::SettingsDialog(Settings& settings, QWidget* owner, const QString
     connect(general_->radioSpecifiedFolder, &QRadioButton::toggled, this,
             &SettingsDialog::updateFolderControls);
     connect(general_->buttonBrowse, &QPushButton::clicked, this, &SettingsDialog::browseFolder);
+    connect(general_->editSaveDir, &QLineEdit::textChanged, general_->labelSaveDirMissing,
+            &QWidget::hide);
     connect(howToSave_->sliderPngLevel, &QSlider::valueChanged, this, &SettingsDialog::showLevels);
     connect(howToSave_->sliderXyzLevel, &QSlider::valueChanged, this, &SettingsDialog::showLevels);
 
@@ -87,7 +90,7 @@ void SettingsDialog::loadGeneral() {
     ui.checkAutoDrop->setChecked(settings_.AutoConvert1);
     ui.checkAutoCommandLine->setChecked(settings_.AutoConvert2);
     ui.checkAutoOpenFile->setChecked(settings_.AutoConvert3);
-    ui.editSaveDir->setText(pathToQString(settings_.SaveDir));
+    showFolder(settings_.SaveDir);
     updateFolderControls();
 }
 
@@ -106,6 +109,19 @@ void SettingsDialog::updateFolderControls() {
     general_->editSaveDir->setEnabled(specified);
     general_->buttonBrowse->setEnabled(specified);
     general_->checkReproduceDir->setEnabled(specified);
+    general_->labelSaveDirMissing->hide();
+}
+
+void SettingsDialog::showFolder(std::string folder) {
+    shownFolder_ = std::move(folder);
+    general_->editSaveDir->setText(pathToQString(shownFolder_));
+}
+
+std::string SettingsDialog::folderInEdit() const {
+    // Text holds no bytes that are not UTF-8: a name the user did not touch
+    // keeps the bytes it was shown from.
+    const QString text = general_->editSaveDir->text();
+    return text == pathToQString(shownFolder_) ? shownFolder_ : qStringToPath(text);
 }
 
 void SettingsDialog::showLevels() {
@@ -114,11 +130,10 @@ void SettingsDialog::showLevels() {
 }
 
 void SettingsDialog::browseFolder() {
-    const std::string current = qStringToPath(general_->editSaveDir->text());
     const std::optional<std::string> chosen =
-        chooseFolder_(this, QStringLiteral("保存先ディレクトリの選択"), current);
+        chooseFolder_(this, QStringLiteral("保存先ディレクトリの選択"), folderInEdit());
     if (chosen && !chosen->empty()) {
-        general_->editSaveDir->setText(pathToQString(stripTrailingSeparator(*chosen)));
+        showFolder(stripTrailingSeparator(*chosen));
     }
 }
 
@@ -133,7 +148,11 @@ void SettingsDialog::applyGeneral() {
     settings_.AutoConvert1 = ui.checkAutoDrop->isChecked();
     settings_.AutoConvert2 = ui.checkAutoCommandLine->isChecked();
     settings_.AutoConvert3 = ui.checkAutoOpenFile->isChecked();
-    settings_.SaveDir = qStringToPath(ui.editSaveDir->text());
+    // An emptied box, left while beside the originals is chosen, keeps the
+    // folder: an empty one would mean the root.
+    if (std::string folder = folderInEdit(); !folder.empty()) {
+        settings_.SaveDir = std::move(folder);
+    }
 }
 
 void SettingsDialog::applyHowToSave() {
@@ -145,6 +164,12 @@ void SettingsDialog::applyHowToSave() {
 }
 
 void SettingsDialog::accept() {
+    if (shown_[General] && general_->radioSpecifiedFolder->isChecked() && folderInEdit().empty()) {
+        tabs_->setCurrentIndex(General);
+        general_->labelSaveDirMissing->show();
+        general_->editSaveDir->setFocus();
+        return;  // stays open: nothing applied
+    }
     // Only pages that were shown hold the settings; the others keep theirs.
     if (shown_[General]) {
         applyGeneral();

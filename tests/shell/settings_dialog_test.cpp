@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
@@ -76,7 +78,7 @@ TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
     }
 }
 
-TEST_F(SettingsDialogTest, FolderControlsBrowseAndLength) {
+TEST_F(SettingsDialogTest, FolderControlsBrowseAndBytes) {
     settings.SaveDir = "/srv/out";
     open(false);
     auto* edit = control<QLineEdit>("editSaveDir");
@@ -98,13 +100,47 @@ TEST_F(SettingsDialogTest, FolderControlsBrowseAndLength) {
     dialog->reject();
     EXPECT_EQ(settings.SaveDir, "/srv/out");
 
-    open(false);  // disabled controls count too; a long folder is kept whole
-    control<QLineEdit>("editSaveDir")->setText(QString(600, QChar(u'あ')));
-    control("checkReproduceDir")->setChecked(false);
+    // Disabled controls count too. A long folder is kept whole; bytes that
+    // are no UTF-8 survive unless the box is edited.
+    const std::string sjis = "/srv/\x95\x5C\x8E\xA6", fromBrowser = "/mnt/\x83\x5C";
+    const QString long600(600, QChar(u'あ'));
+    struct Row {
+        QString typed;  // null: the box is not edited
+        std::optional<std::string> browsed;
+        std::string saved;
+    };
+    for (const Row& row : {Row{long600, {}, long600.toStdString()}, Row{{}, {}, sjis},
+                           Row{{}, fromBrowser + "/", fromBrowser}, Row{"/typed", {}, "/typed"}}) {
+        settings.SaveDir = sjis;
+        open(false);
+        if ((folderAnswer = row.browsed)) {
+            dialog->browseFolder();
+        }
+        if (!row.typed.isNull()) {
+            control<QLineEdit>("editSaveDir")->setText(row.typed);
+        }
+        control("checkReproduceDir")->setChecked(false);
+        dialog->accept();
+        EXPECT_EQ(settings.SaveDirFlag, 0);
+        EXPECT_FALSE(settings.ReproduceDir);
+        EXPECT_EQ(settings.SaveDir, row.saved);
+    }
+}
+
+TEST_F(SettingsDialogTest, EmptySpecifiedFolderKeepsTheDialogOpen) {
+    settings.SaveDirFlag = 1;
+    settings.SaveDir = "/srv/out";
+    open(false);
+    control<QLineEdit>("editSaveDir")->clear();
+    dialog->tabs()->setCurrentIndex(SettingsDialog::HowToSave);
     dialog->accept();
-    EXPECT_EQ(settings.SaveDirFlag, 0);
-    EXPECT_FALSE(settings.ReproduceDir);
-    EXPECT_EQ(QString::fromStdString(settings.SaveDir), QString(600, QChar(u'あ')));
+    EXPECT_FALSE(dialog->applied() || dialog->result() == QDialog::Accepted);
+    EXPECT_EQ(dialog->tabs()->currentIndex(), SettingsDialog::General);
+    EXPECT_FALSE(control<QWidget>("labelSaveDirMissing")->isHidden());
+    control("radioSameFolder")->click();  // not needed beside the originals
+    dialog->accept();
+    EXPECT_TRUE(dialog->applied());
+    EXPECT_EQ(std::tuple(settings.SaveDirFlag, settings.SaveDir), std::tuple(0, "/srv/out"));
 }
 
 }  // namespace
