@@ -42,6 +42,10 @@ SettingsDialog::SettingsDialog(Settings& settings, QWidget* owner, const QString
     for (std::size_t i = 0; i < filterButtons.size(); ++i) {
         filters_->addButton(filterButtons[i], static_cast<int>(i));
     }
+    existing_ = new QButtonGroup(this);  // ids are the setting's values
+    existing_->addButton(howToSave_->radioExistingOverwrite, 0);
+    existing_->addButton(howToSave_->radioExistingSkip, 1);
+    existing_->addButton(howToSave_->radioExistingRename, 2);
     general_->labelSaveDirMissing->hide();
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -102,6 +106,9 @@ void SettingsDialog::loadHowToSave() {
     if (QAbstractButton* filter = filters_->button(settings_.Filter)) {
         filter->setChecked(true);
     }
+    if (QAbstractButton* existing = existing_->button(settings_.Existing)) {
+        existing->setChecked(true);
+    }
 }
 
 void SettingsDialog::updateFolderControls() {
@@ -160,6 +167,9 @@ void SettingsDialog::applyHowToSave() {
     settings_.XyzCompLv = howToSave_->sliderXyzLevel->value();
     if (filters_->checkedId() >= 0) {
         settings_.Filter = filters_->checkedId();
+    }
+    if (existing_->checkedId() >= 0) {
+        settings_.Existing = existing_->checkedId();
     }
 }
 

@@ -72,6 +72,7 @@ private:
     std::unique_ptr<Ui::SettingsGeneralPage> general_;
     std::unique_ptr<Ui::SettingsSavePage> howToSave_;
     QButtonGroup* filters_ = nullptr;
+    QButtonGroup* existing_ = nullptr;
     std::string shownFolder_;
     std::array<bool, 2> shown_{false, false};
     bool applied_ = false;

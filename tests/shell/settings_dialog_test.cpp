@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <tuple>
 
 #include <QAbstractButton>
@@ -42,6 +43,7 @@ class SettingsDialogTest : public testing::Test {
 TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
     settings.PngCompLv = 3;
     settings.Filter = 2;
+    settings.Existing = 1;
     open(false);
     control("checkAutoDrop")->setChecked(true);
     control("radioCopyUnknown")->setChecked(true);
@@ -49,6 +51,7 @@ TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
     // A page never shown holds nothing that counts.
     control<QSlider>("sliderPngLevel")->setValue(9);
     control("radioFilterNone")->setChecked(true);
+    control("radioExistingOverwrite")->setChecked(true);
     dialog->accept();
     EXPECT_TRUE(dialog->applied());
     EXPECT_FALSE(dialog->pageShown(SettingsDialog::HowToSave));
@@ -57,10 +60,12 @@ TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
     EXPECT_FALSE(settings.DelSuccessItem);
     EXPECT_EQ(settings.PngCompLv, 3);
     EXPECT_EQ(settings.Filter, 2);
+    EXPECT_EQ(settings.Existing, 1);
 
     for (const bool ok : {false, true}) {
         open(true);
         EXPECT_TRUE(control("radioFilterUp")->isChecked());
+        EXPECT_TRUE(control("radioExistingSkip")->isChecked());
         EXPECT_EQ(control<QLabel>("pngLevelValue")->text(), QStringLiteral("3"));
         control<QSlider>("sliderPngLevel")->setValue(9);  // shown live
         control<QSlider>("sliderXyzLevel")->setValue(0);
@@ -68,6 +73,7 @@ TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
             control<QLabel>("pngLevelValue")->text() + control<QLabel>("xyzLevelValue")->text(),
             QStringLiteral("90"));
         control("radioFilterAll")->setChecked(true);
+        control("radioExistingRename")->click();
         control("checkAutoDrop")->setChecked(false);
         ok ? dialog->accept() : dialog->reject();
         EXPECT_EQ(dialog->applied(), ok);
@@ -75,6 +81,28 @@ TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
         EXPECT_EQ(settings.PngCompLv, ok ? 9 : 3);
         EXPECT_EQ(settings.XyzCompLv, ok ? 0 : 6);
         EXPECT_EQ(settings.Filter, ok ? 5 : 2);
+        EXPECT_EQ(settings.Existing, ok ? 2 : 1);
+    }
+}
+
+// Alt plus a letter reaches one control of the visible page; desktop themes
+// label the dialog's buttons "&OK" and "&Cancel".
+TEST_F(SettingsDialogTest, MnemonicsOfAPageAreUnique) {
+    open(true);
+    for (const QWidget* page : {dialog->tabs()->widget(0), dialog->tabs()->widget(1)}) {
+        std::map<QChar, QString> taken{{u'o', "&OK"}, {u'c', "&Cancel"}};
+        for (const QAbstractButton* button : page->findChildren<QAbstractButton*>()) {
+            const QString text = QString(button->text()).remove(QStringLiteral("&&"));
+            const qsizetype at = text.indexOf(u'&');
+            if (at >= 0 && at + 1 < text.size()) {
+                const auto [was, added] = taken.emplace(text[at + 1].toLower(), text);
+                EXPECT_TRUE(added) << text.toStdString() << " / " << was->second.toStdString();
+            }
+        }
+    }
+    for (const char* name :
+         {"radioExistingOverwrite", "radioExistingSkip", "radioExistingRename"}) {
+        EXPECT_TRUE(control(name)->text().contains(u'&')) << name;
     }
 }
 
