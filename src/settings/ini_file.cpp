@@ -253,10 +253,9 @@ bool IniFile::readBool(std::string_view section, std::string_view key, bool def)
     return readInt(section, key, def ? 1 : 0) != 0;
 }
 
-std::string IniFile::readText(std::string_view section, std::string_view key, std::size_t capacity,
+std::string IniFile::readText(std::string_view section, std::string_view key,
                               std::string_view def) const {
-    const std::string_view v = value(section, key).value_or(def);
-    return std::string(v.substr(0, capacity > 0 ? capacity - 1 : 0));
+    return std::string(value(section, key).value_or(def));
 }
 
 bool IniFile::set(std::string_view section, std::string_view key, std::string_view value) {

@@ -50,8 +50,8 @@ class IniFile {
                        int max) const;
     // readInt with def as 0 or 1; any nonzero number is true.
     bool readBool(std::string_view section, std::string_view key, bool def) const;
-    // The value (or def when absent), cut to capacity - 1 bytes.
-    std::string readText(std::string_view section, std::string_view key, std::size_t capacity,
+    // The whole value, or def when absent.
+    std::string readText(std::string_view section, std::string_view key,
                          std::string_view def) const;
 
     // Sets section/key to value: an existing value is replaced in place, a

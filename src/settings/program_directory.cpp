@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "conversion/path_toolkit.h"
@@ -81,20 +83,113 @@ SettingsEnvironment SettingsEnvironment::fromProcess() {
     return env;
 }
 
+namespace {
+
+bool isAbsolute(const std::string& path) {
+    return !path.empty() && path.front() == '/';
+}
+
+// $XDG_CONFIG_HOME when absolute, else $HOME/.config; empty when neither is known.
+std::string configHome(const SettingsEnvironment& env) {
+    if (isAbsolute(env.xdgConfigHome)) {
+        return env.xdgConfigHome;
+    }
+    return env.home.empty() ? std::string() : joinPath(env.home, ".config");
+}
+
+// The quoted value of one user-dirs.dirs line for key, with "$HOME" expanded
+// and backslash escapes undone; empty when the line is another key's or its
+// value is neither absolute nor below $HOME.
+std::string userDirValue(std::string_view line, std::string_view key, const std::string& home) {
+    const auto skipBlanks = [&line] {
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+            line.remove_prefix(1);
+        }
+    };
+    skipBlanks();
+    if (line.substr(0, key.size()) != key) {
+        return {};
+    }
+    line.remove_prefix(key.size());
+    skipBlanks();
+    if (line.substr(0, 1) != "=") {
+        return {};
+    }
+    line.remove_prefix(1);
+    skipBlanks();
+    if (line.substr(0, 1) != "\"") {
+        return {};
+    }
+    line.remove_prefix(1);
+    std::string value;
+    if (line.substr(0, 5) == "$HOME" && (line.size() == 5 || line[5] == '/' || line[5] == '"')) {
+        if (!isAbsolute(home)) {
+            return {};
+        }
+        value = home.substr(0, home.find_last_not_of('/') + 1);  // "/" becomes ""
+        line.remove_prefix(5);
+    } else if (line.substr(0, 1) != "/") {
+        return {};  // relative: meaningless for a folder setting
+    }
+    for (std::size_t i = 0; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+            ++i;
+        }
+        value += line[i];
+    }
+    while (value.size() > 1 && value.back() == '/') {
+        value.pop_back();
+    }
+    return value.empty() ? "/" : value;
+}
+
+std::string picturesFolder(const SettingsEnvironment& env) {
+    const std::string config = configHome(env);
+    if (config.empty()) {
+        return {};
+    }
+    const std::string path = joinPath(config, "user-dirs.dirs");
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return {};
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::string folder;
+    std::size_t total = 0;
+    // The last valid line wins, as with the tools that write the file; a
+    // file of megabytes is nobody's user-dirs.dirs.
+    for (std::string line; total < (1u << 20) && std::getline(file, line);) {
+        total += line.size() + 1;
+        std::string value = userDirValue(line, "XDG_PICTURES_DIR", env.home);
+        if (!value.empty()) {
+            folder = std::move(value);
+        }
+    }
+    return folder;
+}
+
+}  // namespace
+
 std::string settingsFilePath(const std::string& programDir, const SettingsEnvironment& env) {
     const std::string beside = joinPath(programDir, kSettingsFileName);
     if (::access(beside.c_str(), F_OK) == 0 || ::access(programDir.c_str(), W_OK) == 0) {
         return beside;
     }
-    std::string configHome;
-    if (!env.xdgConfigHome.empty() && env.xdgConfigHome.front() == '/') {
-        configHome = env.xdgConfigHome;
-    } else if (!env.home.empty()) {
-        configHome = joinPath(env.home, ".config");
-    } else {
+    const std::string config = configHome(env);
+    if (config.empty()) {
         return beside;  // nowhere better; saving there fails quietly
     }
-    return joinPath(joinPath(configHome, "kelvara"), kSettingsFileName);
+    return joinPath(joinPath(config, "kelvara"), kSettingsFileName);
+}
+
+std::string defaultSettingsFolder(const std::string& programDir, const SettingsEnvironment& env) {
+    if (settingsFilePath(programDir, env) == joinPath(programDir, kSettingsFileName)) {
+        return programDir;
+    }
+    if (std::string pictures = picturesFolder(env); !pictures.empty()) {
+        return pictures;
+    }
+    return isAbsolute(env.home) ? env.home : programDir;
 }
 
 }  // namespace kelvara

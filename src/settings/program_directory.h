@@ -38,4 +38,11 @@ struct SettingsEnvironment {
 // which the first save creates. A relative XDG_CONFIG_HOME is ignored.
 std::string settingsFilePath(const std::string& programDir, const SettingsEnvironment& env);
 
+// What SaveDir and LastDir start as. A portable copy (its settings file beside
+// the executable, as settingsFilePath decides) keeps everything in its own
+// folder; an installed program uses the user's pictures folder, XDG_PICTURES_DIR
+// of user-dirs.dirs in the configuration folder (only "$HOME/..." or absolute
+// values count), else the home folder, else programDir.
+std::string defaultSettingsFolder(const std::string& programDir, const SettingsEnvironment& env);
+
 }  // namespace kelvara

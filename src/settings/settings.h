@@ -1,12 +1,8 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 namespace kelvara {
-
-// Room for a text setting, its end included: at most 511 bytes are kept.
-inline constexpr std::size_t kSettingTextCapacity = 512;
 
 // Every user setting, named after its key in the settings file. One record
 // exists for the process; code that needs it is handed a reference.
@@ -19,7 +15,7 @@ struct Settings {
     bool AutoConvert1 = false;
     bool AutoConvert2 = false;
     bool AutoConvert3 = false;
-    std::string SaveDir;  // both folders default to the program's folder
+    std::string SaveDir;  // both folders: byte paths, see defaultSettingsFolder
     std::string LastDir;
     int PngCompLv = 6;
     int Filter = 5;

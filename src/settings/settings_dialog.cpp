@@ -11,24 +11,6 @@
 
 namespace kelvara {
 
-namespace {
-
-// At most capacity - 1 bytes, without splitting a UTF-8 character.
-std::string cutToSettingText(std::string text) {
-    const std::size_t limit = kSettingTextCapacity - 1;
-    if (text.size() <= limit) {
-        return text;
-    }
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    text.resize(end);
-    return text;
-}
-
-}  // namespace
-
 SettingsDialog::SettingsDialog(Settings& settings, QWidget* owner, const QString& caption,
                                FolderChooser chooseFolder)
     : QDialog(owner),
@@ -60,6 +42,11 @@ SettingsDialog::SettingsDialog(Settings& settings, QWidget* owner, const QString
     for (std::size_t i = 0; i < filterButtons.size(); ++i) {
         filters_->addButton(filterButtons[i], static_cast<int>(i));
     }
+    existing_ = new QButtonGroup(this);  // ids are the setting's values
+    existing_->addButton(howToSave_->radioExistingOverwrite, 0);
+    existing_->addButton(howToSave_->radioExistingSkip, 1);
+    existing_->addButton(howToSave_->radioExistingRename, 2);
+    general_->labelSaveDirMissing->hide();
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::accept);
@@ -74,6 +61,8 @@ SettingsDialog::SettingsDialog(Settings& settings, QWidget* owner, const QString
     connect(general_->radioSpecifiedFolder, &QRadioButton::toggled, this,
             &SettingsDialog::updateFolderControls);
     connect(general_->buttonBrowse, &QPushButton::clicked, this, &SettingsDialog::browseFolder);
+    connect(general_->editSaveDir, &QLineEdit::textChanged, general_->labelSaveDirMissing,
+            &QWidget::hide);
     connect(howToSave_->sliderPngLevel, &QSlider::valueChanged, this, &SettingsDialog::showLevels);
     connect(howToSave_->sliderXyzLevel, &QSlider::valueChanged, this, &SettingsDialog::showLevels);
 
@@ -105,7 +94,7 @@ void SettingsDialog::loadGeneral() {
     ui.checkAutoDrop->setChecked(settings_.AutoConvert1);
     ui.checkAutoCommandLine->setChecked(settings_.AutoConvert2);
     ui.checkAutoOpenFile->setChecked(settings_.AutoConvert3);
-    ui.editSaveDir->setText(pathToQString(settings_.SaveDir));
+    showFolder(settings_.SaveDir);
     updateFolderControls();
 }
 
@@ -117,6 +106,9 @@ void SettingsDialog::loadHowToSave() {
     if (QAbstractButton* filter = filters_->button(settings_.Filter)) {
         filter->setChecked(true);
     }
+    if (QAbstractButton* existing = existing_->button(settings_.Existing)) {
+        existing->setChecked(true);
+    }
 }
 
 void SettingsDialog::updateFolderControls() {
@@ -124,6 +116,19 @@ void SettingsDialog::updateFolderControls() {
     general_->editSaveDir->setEnabled(specified);
     general_->buttonBrowse->setEnabled(specified);
     general_->checkReproduceDir->setEnabled(specified);
+    general_->labelSaveDirMissing->hide();
+}
+
+void SettingsDialog::showFolder(std::string folder) {
+    shownFolder_ = std::move(folder);
+    general_->editSaveDir->setText(pathToQString(shownFolder_));
+}
+
+std::string SettingsDialog::folderInEdit() const {
+    // Text holds no bytes that are not UTF-8: a name the user did not touch
+    // keeps the bytes it was shown from.
+    const QString text = general_->editSaveDir->text();
+    return text == pathToQString(shownFolder_) ? shownFolder_ : qStringToPath(text);
 }
 
 void SettingsDialog::showLevels() {
@@ -132,11 +137,10 @@ void SettingsDialog::showLevels() {
 }
 
 void SettingsDialog::browseFolder() {
-    const std::string current = cutToSettingText(qStringToPath(general_->editSaveDir->text()));
     const std::optional<std::string> chosen =
-        chooseFolder_(this, QStringLiteral("保存先ディレクトリの選択"), current);
+        chooseFolder_(this, QStringLiteral("保存先ディレクトリの選択"), folderInEdit());
     if (chosen && !chosen->empty()) {
-        general_->editSaveDir->setText(pathToQString(stripTrailingSeparator(*chosen)));
+        showFolder(stripTrailingSeparator(*chosen));
     }
 }
 
@@ -151,7 +155,11 @@ void SettingsDialog::applyGeneral() {
     settings_.AutoConvert1 = ui.checkAutoDrop->isChecked();
     settings_.AutoConvert2 = ui.checkAutoCommandLine->isChecked();
     settings_.AutoConvert3 = ui.checkAutoOpenFile->isChecked();
-    settings_.SaveDir = cutToSettingText(qStringToPath(ui.editSaveDir->text()));
+    // An emptied box, left while beside the originals is chosen, keeps the
+    // folder: an empty one would mean the root.
+    if (std::string folder = folderInEdit(); !folder.empty()) {
+        settings_.SaveDir = std::move(folder);
+    }
 }
 
 void SettingsDialog::applyHowToSave() {
@@ -160,9 +168,18 @@ void SettingsDialog::applyHowToSave() {
     if (filters_->checkedId() >= 0) {
         settings_.Filter = filters_->checkedId();
     }
+    if (existing_->checkedId() >= 0) {
+        settings_.Existing = existing_->checkedId();
+    }
 }
 
 void SettingsDialog::accept() {
+    if (shown_[General] && general_->radioSpecifiedFolder->isChecked() && folderInEdit().empty()) {
+        tabs_->setCurrentIndex(General);
+        general_->labelSaveDirMissing->show();
+        general_->editSaveDir->setFocus();
+        return;  // stays open: nothing applied
+    }
     // Only pages that were shown hold the settings; the others keep theirs.
     if (shown_[General]) {
         applyGeneral();

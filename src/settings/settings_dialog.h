@@ -28,8 +28,8 @@ using FolderChooser = std::function<std::optional<std::string>(
 
 // The two-page settings dialog ("General", "How to save"). A page takes the
 // settings into its controls when it is first shown; OK copies back the
-// controls of every page that was shown, Cancel copies nothing. Nothing is
-// validated.
+// controls of every page that was shown, Cancel copies nothing. OK is refused,
+// with a note on the page, while a specified output folder is left empty.
 class SettingsDialog final : public QDialog {
     Q_OBJECT
 
@@ -61,6 +61,10 @@ private:
     void applyHowToSave();
     void updateFolderControls();
     void showLevels();
+    // Puts a folder's bytes into the edit, remembered so that an edit left as
+    // shown gives them back exactly.
+    void showFolder(std::string folder);
+    std::string folderInEdit() const;
 
     Settings& settings_;
     FolderChooser chooseFolder_;
@@ -68,6 +72,8 @@ private:
     std::unique_ptr<Ui::SettingsGeneralPage> general_;
     std::unique_ptr<Ui::SettingsSavePage> howToSave_;
     QButtonGroup* filters_ = nullptr;
+    QButtonGroup* existing_ = nullptr;
+    std::string shownFolder_;
     std::array<bool, 2> shown_{false, false};
     bool applied_ = false;
 };

@@ -60,8 +60,8 @@ void SettingsStore::bindBool(std::string_view section, std::string_view key, boo
 }
 
 void SettingsStore::bindText(std::string_view section, std::string_view key, std::string& target,
-                             std::size_t capacity, std::string_view def) {
-    target = readText(section, key, capacity, def);
+                             std::string_view def) {
+    target = readText(section, key, def);
     addBinding(section, key, &target);
 }
 
@@ -118,8 +118,8 @@ bool SettingsStore::readBool(std::string_view section, std::string_view key, boo
 }
 
 std::string SettingsStore::readText(std::string_view section, std::string_view key,
-                                    std::size_t capacity, std::string_view def) const {
-    return loadOrEmpty(path_).readText(section, key, capacity, def);
+                                    std::string_view def) const {
+    return loadOrEmpty(path_).readText(section, key, def);
 }
 
 bool SettingsStore::writeText(std::string_view section, std::string_view key,
@@ -136,7 +136,7 @@ bool SettingsStore::writeBool(std::string_view section, std::string_view key, bo
 }
 
 void bindAllSettings(SettingsStore& store, Settings& s, int desktopWidth, int desktopHeight,
-                     const std::string& programDir) {
+                     const std::string& defaultFolder) {
     // A window position off the current desktop falls back to the corner.
     const int maxLeft = desktopWidth > 0 ? desktopWidth - 1 : -1;
     const int maxTop = desktopHeight > 0 ? desktopHeight - 1 : -1;
@@ -149,8 +149,11 @@ void bindAllSettings(SettingsStore& store, Settings& s, int desktopWidth, int de
     store.bindBool("Convert", "AutoConvert1", s.AutoConvert1, false);
     store.bindBool("Convert", "AutoConvert2", s.AutoConvert2, false);
     store.bindBool("Convert", "AutoConvert3", s.AutoConvert3, false);
-    store.bindText("Convert", "SaveDir", s.SaveDir, kSettingTextCapacity, programDir);
-    store.bindText("System", "LastDir", s.LastDir, kSettingTextCapacity, programDir);
+    store.bindText("Convert", "SaveDir", s.SaveDir, defaultFolder);
+    if (s.SaveDir.empty()) {
+        s.SaveDir = defaultFolder;
+    }
+    store.bindText("System", "LastDir", s.LastDir, defaultFolder);
     store.bindIntInRange("Png", "CompLv", s.PngCompLv, 6, 0, 9);
     store.bindIntInRange("Png", "Filter", s.Filter, 5, 0, 5);
     store.bindIntInRange("Xyz", "CompLv", s.XyzCompLv, 6, 0, 9);

@@ -51,9 +51,9 @@ class SettingsStore {
     void bindIntInRange(std::string_view section, std::string_view key, int& target, int def,
                         int min, int max);
     void bindBool(std::string_view section, std::string_view key, bool& target, bool def);
-    // The text is cut to capacity - 1 bytes.
+    // The text is read whole.
     void bindText(std::string_view section, std::string_view key, std::string& target,
-                  std::size_t capacity, std::string_view def);
+                  std::string_view def);
 
     // Writes every bound variable's current value with one atomic replacement
     // of the file, creating its folder first. False when nothing was written.
@@ -64,7 +64,7 @@ class SettingsStore {
     int readIntInRange(std::string_view section, std::string_view key, int def, int min,
                        int max) const;
     bool readBool(std::string_view section, std::string_view key, bool def) const;
-    std::string readText(std::string_view section, std::string_view key, std::size_t capacity,
+    std::string readText(std::string_view section, std::string_view key,
                          std::string_view def) const;
     bool writeText(std::string_view section, std::string_view key, std::string_view value);
     bool writeInt(std::string_view section, std::string_view key, int value);
@@ -83,9 +83,10 @@ class SettingsStore {
 };
 
 // Binds the twenty-one settings of `settings` in their usual order. The window
-// position must lie on a desktop of the given size; both folders default to
-// programDir.
+// position must lie on a desktop of the given size. Both folders default to
+// defaultFolder (see defaultSettingsFolder); an empty SaveDir counts as unset,
+// since an empty output folder would put every target under the root.
 void bindAllSettings(SettingsStore& store, Settings& settings, int desktopWidth, int desktopHeight,
-                     const std::string& programDir);
+                     const std::string& defaultFolder);
 
 }  // namespace kelvara

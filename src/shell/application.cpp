@@ -36,6 +36,7 @@ StartupConfig StartupConfig::fromProcess(std::vector<std::string> arguments) {
     StartupConfig config;
     config.programDir = programDirectory();
     config.settingsPath = settingsFilePath(config.programDir, env);
+    config.defaultFolder = defaultSettingsFolder(config.programDir, env);
     config.updateCheckRoot = kelvara::updateCheckRoot(env.xdgConfigHome, env.home);
     config.executablePath = kelvara::executablePath();
     config.currentDirectory = processCurrentDirectory();
@@ -63,7 +64,7 @@ void Application::start() {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         desktop = screen->virtualSize();
     }
-    bindAllSettings(store_, settings_, desktop.width(), desktop.height(), config_.programDir);
+    bindAllSettings(store_, settings_, desktop.width(), desktop.height(), config_.defaultFolder);
 
     window_ = std::make_unique<MainWindow>(list_, settings_, *services_, config_.programDir);
     window_->showAtStoredPlace();

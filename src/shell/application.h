@@ -16,7 +16,8 @@ class ShellServices;
 // Where a start of the program takes its files and arguments from.
 struct StartupConfig {
     std::string settingsPath;      // the INI file
-    std::string programDir;        // the executable's folder (settings defaults, manual)
+    std::string programDir;        // the executable's folder (the manual)
+    std::string defaultFolder;     // what the folder settings start as
     std::string updateCheckRoot;   // the folder that may hold "Upcheck"; empty skips it
     std::string executablePath;    // recorded for the update checker
     std::string currentDirectory;  // relative arguments are taken from here

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <climits>
 #include <filesystem>
 #include <random>
@@ -23,12 +24,14 @@ std::string slurp(const std::string& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+const std::string kPictures = "/home/u/Pictures";  // the default folder handed in
+
 // Loads every setting from path as start-up does, on a 1920x1080 desktop.
 struct Loaded {
     explicit Loaded(const std::string& path, StoreAccess access = StoreAccess::ReadWrite)
         : store(path, access) {
         store.setSaveOnExit(false);
-        bindAllSettings(store, s, 1920, 1080, "/opt/kelvara");
+        bindAllSettings(store, s, 1920, 1080, kPictures);
     }
     Settings s;
     SettingsStore store;
@@ -47,9 +50,9 @@ struct Loaded {
 
 const char kFirstRunFile[] =
     "[Convert]\nAutoConvert1=0\nAutoConvert2=0\nAutoConvert3=0\nDelSuccessItem=1\nExisting=0\n"
-    "ReproduceDir=1\nSaveDir=/opt/kelvara\nSaveDirFlag=0\nSaveMode=0\nUnKnownFlag=0\n"
+    "ReproduceDir=1\nSaveDir=/home/u/Pictures\nSaveDirFlag=0\nSaveMode=0\nUnKnownFlag=0\n"
     "[MainWnd]\nColumn1=100\nColumn2=50\nColumn3=200\nColumn4=300\nLeft=0\nTop=0\nTopMost=0\n"
-    "[Png]\nCompLv=6\nFilter=5\n[System]\nLastDir=/opt/kelvara\n[Xyz]\nCompLv=6\n";
+    "[Png]\nCompLv=6\nFilter=5\n[System]\nLastDir=/home/u/Pictures\n[Xyz]\nCompLv=6\n";
 const std::string kUtf8 = "/home/\xE3\x83\xA6\xE3\x83\xBC\xE3\x82\xB6/\xE7\x94\xBB\xE5\x83\x8F";
 const std::string kShiftJis = "C:\\\x95\x5C\x8E\xA6\\\x83\x5C";  // 0x5C as second bytes
 
@@ -66,9 +69,9 @@ TEST(SettingsStore, FirstRunWritesAllTwentyDefaultsOnlyAtAnAllowedExit) {
     Settings s;
     {
         SettingsStore store(path);
-        bindAllSettings(store, s, 1920, 1080, "/opt/kelvara");
+        bindAllSettings(store, s, 1920, 1080, kPictures);
     }
-    EXPECT_EQ(s.LastDir, "/opt/kelvara");
+    EXPECT_EQ(s.LastDir, kPictures);
     EXPECT_EQ(slurp(path), kFirstRunFile);
 
     // Single writes; a value ends at its first line break.
@@ -78,7 +81,7 @@ TEST(SettingsStore, FirstRunWritesAllTwentyDefaultsOnlyAtAnAllowedExit) {
     EXPECT_TRUE(store.writeBool("MainWnd", "TopMost", true));
     std::string expected = kFirstRunFile;
     expected.replace(expected.find("TopMost=0"), 9, "TopMost=1");
-    expected.replace(expected.rfind("/opt/kelvara"), 12, "/x");
+    expected.replace(expected.rfind(kPictures), kPictures.size(), "/x");
     EXPECT_EQ(slurp(path), expected);
 }
 
@@ -96,7 +99,7 @@ TEST(SettingsStore, OutOfRangeAndMalformedValues) {
     const Settings& s = in.s;
     EXPECT_EQ(std::tuple(s.SaveMode, s.SaveDirFlag, s.UnKnownFlag, s.ReproduceDir),
               std::tuple(1, 0, 1, false));
-    EXPECT_EQ(std::tuple(s.SaveDir, s.LastDir), std::tuple(std::string(511, 'd'), kUtf8));
+    EXPECT_EQ(std::tuple(s.SaveDir, s.LastDir), std::tuple(std::string(600, 'd'), kUtf8));
     EXPECT_EQ(std::tuple(s.PngCompLv, s.Filter, s.XyzCompLv), std::tuple(6, 0, 7));
     EXPECT_EQ(std::tuple(s.Left, s.Top, s.TopMost), std::tuple(0, 1079, true));
     EXPECT_EQ(std::tuple(s.Column1, s.Column2, s.Column3), std::tuple(-5, 0, INT_MAX));
@@ -107,7 +110,7 @@ TEST(SettingsStore, OutOfRangeAndMalformedValues) {
     EXPECT_EQ(out.rfind("[convert]\nsavemode=2\n", 0), 0u);  // the line keeps its spelling
     EXPECT_EQ(out.find("SaveMode"), std::string::npos);
     for (const std::string& line :
-         {std::string("TopMost=1"), "SaveDir=" + std::string(511, 'd'), "LastDir=" + kUtf8}) {
+         {std::string("TopMost=1"), "SaveDir=" + std::string(600, 'd'), "LastDir=" + kUtf8}) {
         EXPECT_NE(out.find("\n" + line + "\n"), std::string::npos) << line;
     }
 }
@@ -124,8 +127,8 @@ TEST(SettingsStore, HandWrittenFileChangesOnlyInItsValues) {
     {
         Loaded in(path);
         EXPECT_EQ(in.s.SaveMode, 1);
-        EXPECT_EQ(in.s.SaveDir, "");     // empty, not the default
-        EXPECT_EQ(in.s.SaveDirFlag, 0);  // only the first [Convert] is read
+        EXPECT_EQ(in.s.SaveDir, kPictures);  // empty would mean the root
+        EXPECT_EQ(in.s.SaveDirFlag, 0);      // only the first [Convert] is read
         EXPECT_EQ(in.s.PngCompLv, 3);
         EXPECT_EQ(in.s.LastDir, kShiftJis);
         in.s.SaveMode = 2;
@@ -134,9 +137,10 @@ TEST(SettingsStore, HandWrittenFileChangesOnlyInItsValues) {
     }
     EXPECT_EQ(slurp(path),
               "; written by hand\r\n\r\n[Convert]\r\nSaveMode = 2 \r\n# SaveMode=0\r\n"
-              "not an entry\r\nSaveMode=0\r\nSaveDir=\r\nCustom=keep me\r\nAutoConvert1=0\r\n"
-              "AutoConvert2=0\r\nAutoConvert3=0\r\nDelSuccessItem=1\r\nExisting=0\r\nReproduceDir=1\r\n"
-              "SaveDirFlag=0\r\nUnKnownFlag=0\r\n\r\n[Plugins]\r\nName=x\r\n[Png]\r\nCompLv=3\r\n"
+              "not an entry\r\nSaveMode=0\r\nSaveDir=/home/u/Pictures\r\nCustom=keep me\r\n"
+              "AutoConvert1=0\r\nAutoConvert2=0\r\nAutoConvert3=0\r\nDelSuccessItem=1\r\n"
+              "Existing=0\r\nReproduceDir=1\r\nSaveDirFlag=0\r\nUnKnownFlag=0\r\n\r\n[Plugins]"
+              "\r\nName=x\r\n[Png]\r\nCompLv=3\r\n"
               "Filter=5\r\n[Convert]\r\nSaveDirFlag=1\r\n[System]\r\nLastDir=" +
                   kShiftJis +
                   "\r\n[MainWnd]\r\nColumn1=100\r\nColumn2=50\r\nColumn3=200\r\nColumn4=300\r\n"
@@ -163,7 +167,7 @@ TEST(SettingsStore, BinaryHugeAndLongLinedFilesAreReadAndKept) {
         test::writeFile(path, *file);
         Loaded in(path);
         EXPECT_EQ(in.s.PngCompLv, file == &huge ? 3 : 6);
-        EXPECT_EQ(in.s.SaveDir, file == &longLine ? std::string(511, 'y') : "/opt/kelvara");
+        EXPECT_EQ(in.s.SaveDir, file == &longLine ? std::string(1 << 20, 'y') : kPictures);
         in.s.Column4 = 1234;
         ASSERT_TRUE(in.store.saveAll());
         // Everything before the one changed value is kept; additions come after it.
@@ -181,7 +185,7 @@ TEST(SettingsStore, FilesThatCannotBeUsedGiveDefaultsAndAreNeverReplaced) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);  // read without blocking, never replaced
     for (const std::string& path : {folder, fifo}) {
         Loaded in(path);
-        EXPECT_EQ(in.s.SaveDir, "/opt/kelvara");
+        EXPECT_EQ(in.s.SaveDir, kPictures);
         EXPECT_FALSE(in.store.saveAll());
     }
     EXPECT_TRUE(std::filesystem::is_directory(folder));
@@ -267,6 +271,37 @@ TEST(SettingsLocation, BesideTheProgramOrInTheConfigFolder) {
                              settingsFilePath(holding, xdg) == holding + "/kelvara.ini"
                          ? 0
                          : 1);
+}
+
+TEST(SettingsLocation, DefaultFolderIsTheProgramsOnlyForAPortableCopy) {
+    TempDir dir;
+    const std::string home = dir.file("home"), installed = dir.file("missing/bin");
+    const auto userDirs = [&](const std::string& folder, const std::string& text) {
+        std::filesystem::create_directories(folder);
+        test::writeFile(folder + "/user-dirs.dirs", text);
+        return folder;
+    };
+    userDirs(home + "/.config", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
+    const std::string usual =
+        userDirs(dir.file("usual"),
+                 "# XDG_PICTURES_DIR=\"/no\"\nXDG_DOCUMENTS_DIR=\"/docs\"\n"
+                 "  XDG_PICTURES_DIR = \"$HOME/Pictures/\"\r\n"
+                 "XDG_PICTURES_DIR=\"Pictures\"\nXDG_PICTURES_DIR=\"$HOMEX/y\"\n");
+    const std::string lastWins = userDirs(
+        dir.file("last"), "XDG_PICTURES_DIR=\"/srv/a\"\nXDG_PICTURES_DIR=\"/srv/b \\\"c\\\"\"\n");
+    const std::string belowRoot = userDirs(dir.file("root"), "XDG_PICTURES_DIR=\"$HOME/p\"\n");
+    // Columns: program folder, XDG_CONFIG_HOME, HOME, default folder.
+    for (const auto& [programDir, xdg, rowHome, expected] : std::vector<std::array<std::string, 4>>{
+             {installed, usual, home, home + "/Pictures"},
+             {installed, lastWins, home, "/srv/b \"c\""},
+             {installed, dir.file("none"), home, home},
+             {installed, belowRoot, "/", "/p"},
+             {installed, "", home, home + "/Bilder"},
+             {dir.path(), usual, home, dir.path()},  // portable: the settings file beside it
+             {installed, "", "", installed},
+         }) {
+        EXPECT_EQ(defaultSettingsFolder(programDir, {xdg, rowHome}), expected) << xdg;
+    }
 }
 
 }  // namespace

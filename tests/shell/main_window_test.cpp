@@ -274,8 +274,9 @@ std::unique_ptr<Application> start(const test::TempDir& dir, test::FakeServices&
                                    const std::string& ini,
                                    std::vector<std::string> arguments = {}) {
     test::writeFile(dir.file("kelvara.ini"), ini);
-    StartupConfig c{dir.file("kelvara.ini"), dir.path(),       dir.file("config"),
-                    dir.file("kelvara"),     dir.file("work"), std::move(arguments)};
+    StartupConfig c{dir.file("kelvara.ini"), dir.path(),          dir.path(),
+                    dir.file("config"),      dir.file("kelvara"), dir.file("work"),
+                    std::move(arguments)};
     auto app = std::make_unique<Application>(c, &services);
     app->start();
     return app;

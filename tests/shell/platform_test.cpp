@@ -55,7 +55,7 @@ TEST(UpdateCheck, RootFollowsXdgConfigHome) {
     EXPECT_EQ(updateCheckRoot("", ""), "");
 }
 
-TEST(DropPaths, KeepsLocalPathsOnly) {
+TEST(DropPaths, KeepsLocalPathsOnlyWithTheirExactBytes) {
     QMimeData remote, mixed, text;
     remote.setUrls({QUrl("https://example.org/a.bmp")});
     mixed.setUrls({QUrl("https://example.org/a.bmp"), QUrl::fromLocalFile("/tmp/x y/日本.bmp/"),
@@ -65,6 +65,19 @@ TEST(DropPaths, KeepsLocalPathsOnly) {
     EXPECT_FALSE(offersLocalPaths(text));
     EXPECT_TRUE(offersLocalPaths(mixed));
     EXPECT_EQ(localPathsFromMime(mixed), (std::vector<std::string>{"/tmp/x y/日本.bmp", "/"}));
+
+    // The list as a file manager sends it; Shift-JIS names are no UTF-8.
+    for (const auto& [list, paths] : std::vector<std::pair<const char*, std::vector<std::string>>>{
+             {"file:///old/%82%A0%8A%BF.bmp\r\nFILE://localhost/a%2/\r\n",
+              {"/old/\x82\xA0\x8A\xBF.bmp", "/a%2"}},
+             {"  file:/b/c%3F?q#f \n", {"/b/c?"}},
+             {"# comment\r\nfile://host/x\r\nfile:///n%00ul\nfile:rel", {}},
+         }) {
+        QMimeData raw;
+        raw.setData("text/uri-list", list);
+        EXPECT_EQ(localPathsFromMime(raw), paths) << list;
+        EXPECT_EQ(offersLocalPaths(raw), !paths.empty()) << list;
+    }
 }
 
 TEST(Help, ManualBesideTheProgramOrWhereItIsInstalled) {

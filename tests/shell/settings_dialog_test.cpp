@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <tuple>
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,6 +43,7 @@ class SettingsDialogTest : public testing::Test {
 TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
     settings.PngCompLv = 3;
     settings.Filter = 2;
+    settings.Existing = 1;
     open(false);
     control("checkAutoDrop")->setChecked(true);
     control("radioCopyUnknown")->setChecked(true);
@@ -47,6 +51,7 @@ TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
     // A page never shown holds nothing that counts.
     control<QSlider>("sliderPngLevel")->setValue(9);
     control("radioFilterNone")->setChecked(true);
+    control("radioExistingOverwrite")->setChecked(true);
     dialog->accept();
     EXPECT_TRUE(dialog->applied());
     EXPECT_FALSE(dialog->pageShown(SettingsDialog::HowToSave));
@@ -55,10 +60,12 @@ TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
     EXPECT_FALSE(settings.DelSuccessItem);
     EXPECT_EQ(settings.PngCompLv, 3);
     EXPECT_EQ(settings.Filter, 2);
+    EXPECT_EQ(settings.Existing, 1);
 
     for (const bool ok : {false, true}) {
         open(true);
         EXPECT_TRUE(control("radioFilterUp")->isChecked());
+        EXPECT_TRUE(control("radioExistingSkip")->isChecked());
         EXPECT_EQ(control<QLabel>("pngLevelValue")->text(), QStringLiteral("3"));
         control<QSlider>("sliderPngLevel")->setValue(9);  // shown live
         control<QSlider>("sliderXyzLevel")->setValue(0);
@@ -66,6 +73,7 @@ TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
             control<QLabel>("pngLevelValue")->text() + control<QLabel>("xyzLevelValue")->text(),
             QStringLiteral("90"));
         control("radioFilterAll")->setChecked(true);
+        control("radioExistingRename")->click();
         control("checkAutoDrop")->setChecked(false);
         ok ? dialog->accept() : dialog->reject();
         EXPECT_EQ(dialog->applied(), ok);
@@ -73,10 +81,32 @@ TEST_F(SettingsDialogTest, OkAppliesTheShownPagesAndCancelNothing) {
         EXPECT_EQ(settings.PngCompLv, ok ? 9 : 3);
         EXPECT_EQ(settings.XyzCompLv, ok ? 0 : 6);
         EXPECT_EQ(settings.Filter, ok ? 5 : 2);
+        EXPECT_EQ(settings.Existing, ok ? 2 : 1);
     }
 }
 
-TEST_F(SettingsDialogTest, FolderControlsBrowseAndCapacity) {
+// Alt plus a letter reaches one control of the visible page; desktop themes
+// label the dialog's buttons "&OK" and "&Cancel".
+TEST_F(SettingsDialogTest, MnemonicsOfAPageAreUnique) {
+    open(true);
+    for (const QWidget* page : {dialog->tabs()->widget(0), dialog->tabs()->widget(1)}) {
+        std::map<QChar, QString> taken{{u'o', "&OK"}, {u'c', "&Cancel"}};
+        for (const QAbstractButton* button : page->findChildren<QAbstractButton*>()) {
+            const QString text = QString(button->text()).remove(QStringLiteral("&&"));
+            const qsizetype at = text.indexOf(u'&');
+            if (at >= 0 && at + 1 < text.size()) {
+                const auto [was, added] = taken.emplace(text[at + 1].toLower(), text);
+                EXPECT_TRUE(added) << text.toStdString() << " / " << was->second.toStdString();
+            }
+        }
+    }
+    for (const char* name :
+         {"radioExistingOverwrite", "radioExistingSkip", "radioExistingRename"}) {
+        EXPECT_TRUE(control(name)->text().contains(u'&')) << name;
+    }
+}
+
+TEST_F(SettingsDialogTest, FolderControlsBrowseAndBytes) {
     settings.SaveDir = "/srv/out";
     open(false);
     auto* edit = control<QLineEdit>("editSaveDir");
@@ -98,13 +128,47 @@ TEST_F(SettingsDialogTest, FolderControlsBrowseAndCapacity) {
     dialog->reject();
     EXPECT_EQ(settings.SaveDir, "/srv/out");
 
-    open(false);  // disabled controls count too; the folder is cut to whole characters
-    control<QLineEdit>("editSaveDir")->setText(QString(600, QChar(u'あ')));
-    control("checkReproduceDir")->setChecked(false);
+    // Disabled controls count too. A long folder is kept whole; bytes that
+    // are no UTF-8 survive unless the box is edited.
+    const std::string sjis = "/srv/\x95\x5C\x8E\xA6", fromBrowser = "/mnt/\x83\x5C";
+    const QString long600(600, QChar(u'あ'));
+    struct Row {
+        QString typed;  // null: the box is not edited
+        std::optional<std::string> browsed;
+        std::string saved;
+    };
+    for (const Row& row : {Row{long600, {}, long600.toStdString()}, Row{{}, {}, sjis},
+                           Row{{}, fromBrowser + "/", fromBrowser}, Row{"/typed", {}, "/typed"}}) {
+        settings.SaveDir = sjis;
+        open(false);
+        if ((folderAnswer = row.browsed)) {
+            dialog->browseFolder();
+        }
+        if (!row.typed.isNull()) {
+            control<QLineEdit>("editSaveDir")->setText(row.typed);
+        }
+        control("checkReproduceDir")->setChecked(false);
+        dialog->accept();
+        EXPECT_EQ(settings.SaveDirFlag, 0);
+        EXPECT_FALSE(settings.ReproduceDir);
+        EXPECT_EQ(settings.SaveDir, row.saved);
+    }
+}
+
+TEST_F(SettingsDialogTest, EmptySpecifiedFolderKeepsTheDialogOpen) {
+    settings.SaveDirFlag = 1;
+    settings.SaveDir = "/srv/out";
+    open(false);
+    control<QLineEdit>("editSaveDir")->clear();
+    dialog->tabs()->setCurrentIndex(SettingsDialog::HowToSave);
     dialog->accept();
-    EXPECT_EQ(settings.SaveDirFlag, 0);
-    EXPECT_FALSE(settings.ReproduceDir);
-    EXPECT_EQ(QString::fromStdString(settings.SaveDir), QString(170, QChar(u'あ')));  // 510 bytes
+    EXPECT_FALSE(dialog->applied() || dialog->result() == QDialog::Accepted);
+    EXPECT_EQ(dialog->tabs()->currentIndex(), SettingsDialog::General);
+    EXPECT_FALSE(control<QWidget>("labelSaveDirMissing")->isHidden());
+    control("radioSameFolder")->click();  // not needed beside the originals
+    dialog->accept();
+    EXPECT_TRUE(dialog->applied());
+    EXPECT_EQ(std::tuple(settings.SaveDirFlag, settings.SaveDir), std::tuple(0, "/srv/out"));
 }
 
 }  // namespace
