@@ -182,9 +182,9 @@ bool readableFile(const std::string& path) {
 std::optional<Settings> loadSettings(const BatchOptions& options, std::string& error) {
     Settings settings;
     const std::string& programDir = programDirectory();
-    const std::string path = options.configFile
-                                 ? *options.configFile
-                                 : settingsFilePath(programDir, SettingsEnvironment::fromProcess());
+    const SettingsEnvironment env = SettingsEnvironment::fromProcess();
+    const std::string path =
+        options.configFile ? *options.configFile : settingsFilePath(programDir, env);
     struct stat st {};
     const bool present = options.configFile || ::stat(path.c_str(), &st) == 0;
     if (present && !readableFile(path)) {
@@ -198,7 +198,7 @@ std::optional<Settings> loadSettings(const BatchOptions& options, std::string& e
     {
         SettingsStore store(path, StoreAccess::ReadOnly);
         // The window position does not matter here; any stored one is accepted.
-        bindAllSettings(store, settings, INT_MAX, INT_MAX, programDir);
+        bindAllSettings(store, settings, INT_MAX, INT_MAX, defaultSettingsFolder(programDir, env));
     }
     applyOverrides(options, settings);
     return settings;
