@@ -102,9 +102,9 @@ TEST(XyzRead, StreamFromAnotherEncoder) {
     EXPECT_EQ(payloadOf(back), test::readFile(dir.file("payload")));
 }
 
-// Bombs: a 1x1 image whose stream inflates to 50 MiB is read and the rest
-// dropped, holding no more than it needs; 65535 x 65535 declared by a tiny
-// file (no stream, a cut one, a complete short one) is refused at once.
+// A bomb: a 1x1 image whose stream inflates to 50 MiB is read and the rest
+// dropped, quickly and holding no more than it needs. (A huge size declared
+// by a tiny file: the case manifest.)
 TEST(XyzRead, BombsCostOnlyWhatTheFileHolds) {
     TempDir dir;
     const std::string path = dir.file("bomb.xyz");
@@ -116,24 +116,11 @@ TEST(XyzRead, BombsCostOnlyWhatTheFileHolds) {
     test::writeFile(path,
                     xyzFile(1, 1, zlibStream(head, 50u << 20)));  // the excess starts non-zero
     ASSERT_LT(test::readFile(path).size(), 200000u);
-    EXPECT_EQ(test::runWithinMemory(16,
-                                    [&] {
-                                        IndexedImage im;
-                                        return readXyz(path, im) && payloadOf(im) == head;
-                                    }),
-              0)
-        << "1: wrong result, 2: memory grew with the stream";
-    const Bytes stream = zlibStream(head);
-    for (const Bytes& cut : {Bytes{}, Bytes(stream.begin(), stream.begin() + 12), stream}) {
-        test::putFile(path, xyzFile(65535, 65535, cut));
-        EXPECT_EQ(test::runWithinMemory(16,
-                                        [&] {
-                                            IndexedImage im;
-                                            return !readXyz(path, im) && !im.hasPixels();
-                                        }),
-                  0)
-            << cut.size();
-    }
+    const int status = test::runWithinMemory(16, [&] {
+        IndexedImage im;
+        return readXyz(path, im) && payloadOf(im) == head;
+    });
+    EXPECT_EQ(status, 0) << "1: wrong result, 2: memory grew with the stream";
     EXPECT_LT(Clock::now() - start, kQuick);
 }
 
