@@ -85,11 +85,9 @@ void readPalette(ImageFile& file, IndexedImage& image, std::size_t entrySize) {
     }
 }
 
-// Plain rows, bottom row first unless the bitmap is stored top-down. Rows the
-// file does not supply stay 0.
-// zeroTail: the pixel storage came uninitialized, so rows the file does not
-// supply must be cleared here.
-void readPlainRows(ImageFile& file, IndexedImage& image, bool topDown, bool zeroTail) {
+// Plain rows, bottom row first unless the bitmap is stored top-down. True
+// when every row arrived; only the last one may lack its padding.
+bool readPlainRows(ImageFile& file, IndexedImage& image, bool topDown) {
     const std::uint16_t width = image.width();
     const std::uint16_t height = image.height();
     const std::size_t padding = (4 - width % 4) % 4;
@@ -97,14 +95,10 @@ void readPlainRows(ImageFile& file, IndexedImage& image, bool topDown, bool zero
     std::uint8_t pad[4];
     std::vector<iovec> parts;
     parts.reserve(2 * kRowsPerBatch);
-    // Rows (in file order) below `filled` are complete; row `filled` holds
-    // `partial` bytes. Everything after that is zeroed at the end.
-    std::uint32_t filled = 0;
-    std::uint64_t partial = 0;
     auto rowAt = [&](std::uint32_t i) {
         return image.row(static_cast<std::uint16_t>(topDown ? i : height - 1 - i));
     };
-    for (std::uint32_t first = 0; first < height && !file.atEnd(); first += kRowsPerBatch) {
+    for (std::uint32_t first = 0; first < height; first += kRowsPerBatch) {
         parts.clear();
         const std::uint32_t last = std::min<std::uint32_t>(height, first + kRowsPerBatch);
         for (std::uint32_t i = first; i < last; ++i) {
@@ -113,17 +107,13 @@ void readPlainRows(ImageFile& file, IndexedImage& image, bool topDown, bool zero
                 parts.push_back(iovec{pad, padding});
             }
         }
+        const std::uint64_t wanted = (last - first) * stride;
         const std::uint64_t got = file.readParts(parts.data(), static_cast<int>(parts.size()));
-        if (got < (last - first) * stride) {
-            filled = first + static_cast<std::uint32_t>(got / stride);
-            partial = std::min<std::uint64_t>(got % stride, width);
-            break;
+        if (got < wanted) {
+            return last == height && got >= wanted - padding;
         }
-        filled = last;
     }
-    for (std::uint32_t i = filled; zeroTail && i < height; ++i, partial = 0) {
-        std::memset(rowAt(i) + partial, 0, width - partial);
-    }
+    return true;
 }
 
 // Buffered byte-at-a-time access for the RLE decoder.
@@ -151,9 +141,11 @@ private:
 };
 
 // RLE8: encoded runs, absolute runs, end of line, end of bitmap and delta.
-// Anything that reaches past a row or below the last row is dropped; the
-// data ending early leaves the rest of the image at index 0.
-void readRle8Rows(ImageFile& file, IndexedImage& image, bool topDown) {
+// Anything that reaches past a row or below the last row is dropped; pixels
+// the stream skips (end of bitmap, deltas) stay 0. True when the stream
+// covers the image: it reaches its end-of-bitmap marker, or its lines pass
+// the last row. Data that ends before either leaves pixels missing.
+bool readRle8Rows(ImageFile& file, IndexedImage& image, bool topDown) {
     const std::uint32_t width = image.width();
     const std::uint32_t height = image.height();
     ByteSource in(file);
@@ -164,7 +156,10 @@ void readRle8Rows(ImageFile& file, IndexedImage& image, bool topDown) {
     };
     std::uint8_t count = 0;
     std::uint8_t value = 0;
-    while (line < height && in.next(count) && in.next(value)) {
+    while (line < height) {
+        if (!in.next(count) || !in.next(value)) {
+            return false;
+        }
         if (count > 0) {
             if (x < width) {
                 std::memset(rowAt(line) + x, value, std::min<std::uint32_t>(count, width - x));
@@ -176,12 +171,12 @@ void readRle8Rows(ImageFile& file, IndexedImage& image, bool topDown) {
             x = 0;
             ++line;
         } else if (value == 1) {  // end of bitmap
-            return;
+            return true;
         } else if (value == 2) {  // delta
             std::uint8_t dx = 0;
             std::uint8_t dy = 0;
             if (!in.next(dx) || !in.next(dy)) {
-                return;
+                return false;
             }
             x = std::min(x + dx, width);
             line += dy;
@@ -190,22 +185,24 @@ void readRle8Rows(ImageFile& file, IndexedImage& image, bool topDown) {
             for (std::uint32_t i = 0; i < value; ++i) {
                 std::uint8_t index = 0;
                 if (!in.next(index)) {
-                    return;
+                    return false;
                 }
                 if (x < width) {
                     row[x++] = index;
                 }
             }
             if (value % 2 != 0 && !in.next(count)) {
-                return;
+                return false;
             }
         }
     }
+    return true;
 }
 
 }  // namespace
 
 bool readBmp(const std::string& sourcePath, IndexedImage& image) {
+    image.reset();
     ImageFile file;
     if (!file.open(sourcePath, false)) {
         return false;
@@ -214,29 +211,31 @@ bool readBmp(const std::string& sourcePath, IndexedImage& image) {
     if (!readHeaders(file, layout) || layout.bitCount != 8) {
         return false;
     }
-    // A negative height marks a top-down bitmap; a negative width means nothing.
+    // A negative height marks a top-down bitmap; a negative width means
+    // nothing, and a bitmap without pixels is no picture.
     const bool topDown = layout.height < 0;
     const std::int64_t rows = topDown ? -layout.height : layout.height;
-    if (layout.width < 0 || layout.width > kMaxDimension || rows > kMaxDimension) {
+    if (layout.width <= 0 || layout.width > kMaxDimension || rows == 0 || rows > kMaxDimension) {
         return false;
     }
-    if (layout.compression != kCompressionNone && layout.compression != kCompressionRle8) {
+    const bool rle = layout.compression == kCompressionRle8;
+    if (layout.compression != kCompressionNone && !rle) {
+        return false;
+    }
+    // Plain rows have a fixed size: a file too short for them is refused
+    // before its declared size is allocated. Some writers leave out the
+    // padding after the last row, so that is not required.
+    const std::uint64_t stride = (static_cast<std::uint64_t>(layout.width) + 3) & ~std::uint64_t{3};
+    const std::uint64_t plainEnd = std::uint64_t{layout.pixelOffset} +
+                                   stride * static_cast<std::uint64_t>(rows - 1) +
+                                   static_cast<std::uint64_t>(layout.width);
+    if (!rle && file.size() < plainEnd) {
         return false;
     }
 
-    // When the file holds every plain row, each pixel is overwritten, so the
-    // storage need not be cleared first (clearing is a third of a read). A
-    // file too short for its rows keeps calloc's untouched zero pages.
-    const std::uint64_t stride = (static_cast<std::uint64_t>(layout.width) + 3) & ~std::uint64_t{3};
-    const bool fileHasAllRows = layout.compression == kCompressionNone &&
-                                file.size() >= layout.pixelOffset &&
-                                (file.size() - layout.pixelOffset) / std::max<std::uint64_t>(stride, 1) >=
-                                    static_cast<std::uint64_t>(rows);
-    image.setSize(static_cast<std::uint32_t>(layout.width), static_cast<std::uint32_t>(rows),
-                  !fileHasAllRows);
-    if (image.isEmpty()) {
-        return true;
-    }
+    // Plain rows overwrite every pixel, so their storage is not cleared first
+    // (clearing is a third of a read); RLE leaves skipped pixels at 0.
+    image.setSize(static_cast<std::uint32_t>(layout.width), static_cast<std::uint32_t>(rows), rle);
     if (!image.hasPixels() || image.paletteCount() != IndexedImage::kPaletteSize) {
         image.reset();
         return false;
@@ -244,10 +243,13 @@ bool readBmp(const std::string& sourcePath, IndexedImage& image) {
     readPalette(file, image, layout.headerSize == kInfoHeaderSize ? 4 : 3);
 
     file.seek(layout.pixelOffset, 0);
-    if (layout.compression == kCompressionRle8) {
-        readRle8Rows(file, image, topDown);
-    } else {
-        readPlainRows(file, image, topDown, fileHasAllRows);
+    const bool complete =
+        rle ? readRle8Rows(file, image, topDown) : readPlainRows(file, image, topDown);
+    // Rows lost to a read error or to the file shrinking meanwhile are
+    // missing too.
+    if (!complete || file.failed()) {
+        image.reset();
+        return false;
     }
     return true;
 }

@@ -9,7 +9,8 @@
 namespace kelvara {
 
 // Reads an 8-bit bitmap (40-byte info header or 12-byte core header; plain
-// rows or RLE8) into image. False when the file is not such a bitmap.
+// rows or RLE8) into image. False, leaving image empty, when the file is not
+// such a bitmap, has no pixels, or lacks pixel data it declares.
 bool readBmp(const std::string& sourcePath, IndexedImage& image);
 
 // The bit count of a bitmap with a 40- or 12-byte header, 0 for anything

@@ -135,6 +135,8 @@ struct PngWriteJob {
     unsigned filterMask;
     png_colorp palette;
     int paletteCount;
+    png_const_bytep alpha;  // tRNS values, null for none
+    int alphaCount;
     png_uint_32 width;
     png_uint_32 height;
     png_bytepp rows;
@@ -150,6 +152,9 @@ bool writeSteps(png_structp png, png_infop info, const PngWriteJob* job) {
     png_set_PLTE(png, info, job->palette, job->paletteCount);
     png_set_IHDR(png, info, job->width, job->height, 8, PNG_COLOR_TYPE_PALETTE,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    if (job->alpha != nullptr) {
+        png_set_tRNS(png, info, job->alpha, job->alphaCount, nullptr);
+    }
     png_write_info(png, info);
     png_set_bgr(png);
     png_write_image(png, job->rows);
@@ -211,6 +216,15 @@ bool readPng(const std::string& sourcePath, IndexedImage& image) {
                                       palette[i].green, palette[i].blue);
             }
         }
+        // Per-entry opacity travels with the palette. (A grey file's tRNS is
+        // one key level, not a table, and is not kept.)
+        png_bytep alpha = nullptr;
+        int alphaCount = 0;
+        if (png_get_tRNS(handles.png(), handles.info(), &alpha, &alphaCount, nullptr) ==
+                PNG_INFO_tRNS &&
+            alphaCount > 0) {
+            image.setPaletteAlpha(alpha, static_cast<std::size_t>(alphaCount));
+        }
     }
 
     SharedBuffer<png_bytep> rows;
@@ -261,6 +275,8 @@ bool writePng(ImageFile& file, const IndexedImage& image, int level, unsigned fi
                               filterMask,
                               palette.data(),
                               static_cast<int>(image.paletteCount()),
+                              image.paletteAlphaCount() > 0 ? image.paletteAlpha() : nullptr,
+                              static_cast<int>(image.paletteAlphaCount()),
                               image.width(),
                               image.height(),
                               rows.data()};

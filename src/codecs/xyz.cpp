@@ -15,10 +15,13 @@ namespace {
 constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kPaletteBytes = 3 * IndexedImage::kPaletteSize;
 constexpr std::uint8_t kMagic[4] = {'X', 'Y', 'Z', '1'};
+// Bytes of output one byte of deflate data can stand for, at most.
+constexpr std::uint64_t kMaxDeflateRatio = 1032;
 
 }  // namespace
 
 bool readXyz(const std::string& sourcePath, IndexedImage& image) {
+    image.reset();
     ImageFile file;
     if (!file.open(sourcePath, false)) {
         return false;
@@ -29,21 +32,29 @@ bool readXyz(const std::string& sourcePath, IndexedImage& image) {
     }
     const std::uint16_t width = loadLe16(header + 4);
     const std::uint16_t height = loadLe16(header + 6);
+    if (width == 0 || height == 0) {
+        return false;  // no pixels: not a picture
+    }
+    // Deflate yields at most 258 bytes per two bits of stream: a file too
+    // short to hold palette and pixels even so is refused before its
+    // declared size is allocated or inflated.
+    const std::uint64_t payload = kPaletteBytes + std::uint64_t{width} * height;
+    if ((file.size() - kHeaderSize) * kMaxDeflateRatio < payload) {
+        return false;
+    }
     image.setSize(width, height);
-    if (!image.isEmpty() && (!image.hasPixels() || image.paletteCount() == 0)) {
+    if (!image.hasPixels() || image.paletteCount() == 0) {
         image.reset();
         return false;
     }
 
-    // The palette goes to a small table, the pixels straight into the image's
-    // zeroed storage: a short stream leaves the rest black / index 0, and a
-    // longer one is checked to its end and cut. Pages the stream does not
-    // reach are never touched, so a huge size declared by a tiny file costs
-    // nothing.
+    // The palette goes to a small table, the pixels straight into the image.
+    // The stream must hold both; what it holds beyond them is checked to its
+    // end and dropped.
     std::uint8_t rgb[kPaletteBytes] = {};
     const iovec parts[2] = {{rgb, kPaletteBytes}, {image.pixels(), image.pixelCount()}};
     std::uint64_t filled = 0;
-    if (!inflateInto(file, parts, image.hasPixels() ? 2 : 1, filled)) {
+    if (!inflateInto(file, parts, 2, filled) || filled != payload || file.failed()) {
         image.reset();
         return false;
     }

@@ -9,6 +9,8 @@ namespace kelvara {
 
 // "XYZ1", width and height (little-endian 16-bit), then one zlib stream of
 // the 768-byte RGB palette followed by the pixel indices, top row first.
+// False, leaving image empty, for a zero size or a stream that is damaged or
+// holds less than palette and pixels (more is allowed and dropped).
 bool readXyz(const std::string& sourcePath, IndexedImage& image);
 
 // 8 when readXyz accepts the file, otherwise 0.

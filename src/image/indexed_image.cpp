@@ -30,6 +30,7 @@ void IndexedImage::reset() {
     width_ = 0;
     height_ = 0;
     palette_.release();
+    alphaCount_ = 0;
 }
 
 void IndexedImage::clear(bool withPalette) {
@@ -48,6 +49,11 @@ bool IndexedImage::setPaletteEntry(std::uint16_t index, std::uint8_t red, std::u
     }
     palette_[index] = PaletteEntry{red, green, blue};
     return true;
+}
+
+void IndexedImage::setPaletteAlpha(const std::uint8_t* values, std::size_t count) {
+    alphaCount_ = values == nullptr ? 0 : std::min<std::size_t>(count, kPaletteSize);
+    std::copy(values, values + alphaCount_, alpha_.begin());
 }
 
 std::uint8_t* IndexedImage::seekPixel(std::uint16_t x, std::uint16_t y) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "image/shared_buffer.h"
@@ -36,6 +38,10 @@ public:
     void clear(bool withPalette);
     bool setPaletteEntry(std::uint16_t index, std::uint8_t red, std::uint8_t green,
                          std::uint8_t blue);
+    // Opacity of the first `count` palette entries (the rest are opaque), as
+    // a palette PNG carries it; only formats that can store it fill it in.
+    // More than 256 values are cut; setSize and reset empty it.
+    void setPaletteAlpha(const std::uint8_t* values, std::size_t count);
 
     std::uint8_t* seekPixel(std::uint16_t x, std::uint16_t y);
     std::uint8_t* previousRow();
@@ -53,6 +59,8 @@ public:
     const PaletteEntry* palette() const { return palette_.data(); }
     std::size_t paletteCount() const { return palette_.count(); }
     std::uint8_t* cursor() const { return cursor_; }
+    const std::uint8_t* paletteAlpha() const { return alpha_.data(); }
+    std::size_t paletteAlphaCount() const { return alphaCount_; }
 
 private:
     std::uint16_t width_ = 0;
@@ -60,6 +68,8 @@ private:
     SharedBuffer<std::uint8_t> pixels_;
     SharedBuffer<PaletteEntry> palette_;
     std::uint8_t* cursor_ = nullptr;
+    std::array<std::uint8_t, kPaletteSize> alpha_{};
+    std::size_t alphaCount_ = 0;
 };
 
 }  // namespace kelvara

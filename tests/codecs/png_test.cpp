@@ -44,8 +44,9 @@ Bytes idatStream(const Bytes& file) {
 
 // ---------------------------------------------------------------- reading
 
-// 8-bit palette files keep their PLTE, the rest of the palette black and
-// nothing stale; 8-bit grey files get the grey ramp.
+// 8-bit palette files keep their PLTE and tRNS, the rest of the palette
+// black and nothing stale; 8-bit grey files get the grey ramp (and no alpha
+// from a grey key).
 TEST(PngRead, PaletteAndGreyFiles) {
     TempDir dir;
     const Bytes indices = {0, 1, 2, 2, 1, 0, 1, 1, 0, 2, 2, 2};
@@ -63,14 +64,18 @@ TEST(PngRead, PaletteAndGreyFiles) {
                      pngChunk("tRNS", {0, 128, 255}), pngIdat(indices, 3), kIend}));
     putFile(dir.file("g.png"),
             pngFile({pngIhdr(256, 2, 8, 0), pngChunk("tRNS", {0, 7}), pngIdat(levels, 2), kIend}));
-    for (const auto& [name, width, pixels, palette] :
-         {std::tuple{"p.png", 4, indices, plte}, std::tuple{"g.png", 256, levels, ramp}}) {
+    for (const auto& [name, width, pixels, palette, alpha] :
+         {std::tuple{"p.png", 4, indices, plte, Bytes{0, 128, 255}},
+          std::tuple{"g.png", 256, levels, ramp, Bytes{}}}) {
         IndexedImage image;
         makeImage(image, 9, 9, 3);
         ASSERT_TRUE(readPng(dir.file(name), image)) << name;
         EXPECT_EQ(image.width(), width);
         EXPECT_EQ(pixelsOf(image), pixels) << name;
         EXPECT_EQ(paletteOf(image), palette) << name;
+        EXPECT_EQ(Bytes(image.paletteAlpha(), image.paletteAlpha() + image.paletteAlphaCount()),
+                  alpha)
+            << name;
     }
 }
 
@@ -262,8 +267,9 @@ void PrintTo(const Contract& contract, std::ostream* out) {
 }
 
 const Contract kContracts[] = {
-    // A bitmap cut after its headers reads what is there; no byte is checked.
-    {&codecFor(ImageFormat::Bmp), 54, [](std::size_t) { return false; }},
+    // A 13 x 7 bitmap needs all its rows but not the last row's 3 padding bytes;
+    // no byte is checked.
+    {&codecFor(ImageFormat::Bmp), 14 + 40 + 1024 + 16 * 7 - 3, [](std::size_t) { return false; }},
     // The signature and the CRCs cover every byte.
     {&codecFor(ImageFormat::Png), SIZE_MAX, [](std::size_t) { return true; }},
     // The magic and the stream are checked; changed sizes just fit the stream differently.

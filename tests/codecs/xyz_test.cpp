@@ -41,9 +41,9 @@ Bytes payloadOf(const IndexedImage& image) {
     return out;
 }
 
-// The stream may hold more or less than the image: the rest is cut (but
-// checked) or reads as zero; bytes after the stream are ignored; a zero
-// dimension gives an empty image. The probe agrees with the reader.
+// A stream holding more than the image is cut (but checked to its end);
+// bytes after the stream are ignored. A stream holding less, or a zero
+// dimension, is refused. The probe agrees with the reader.
 TEST(XyzRead, PayloadLengthsAndTrailingData) {
     TempDir dir;
     const std::string path = dir.file("a.xyz");
@@ -54,25 +54,23 @@ TEST(XyzRead, PayloadLengthsAndTrailingData) {
     longer.insert(longer.end(), 5000, 0xEE);
     Bytes trailing = xyzFile(7, 5, zlibStream(payload));
     trailing.insert(trailing.end(), {'j', 'u', 'n', 'k', 0, 0xFF});
-    struct Case {
-        Bytes file;
-        Bytes expected;  // payload read back
+    std::vector<std::pair<Bytes, bool>> cases = {
+        {xyzFile(7, 5, zlibStream(longer)), true},
+        {trailing, true},
+        {xyzFile(0, 5, zlibStream(payload)), false},
+        {xyzFile(7, 0, zlibStream(payload)), false},
     };
-    std::vector<Case> cases = {{xyzFile(7, 5, zlibStream(longer)), payload}, {trailing, payload}};
-    for (std::size_t keep : {kPaletteBytes + 20, kPaletteBytes, std::size_t{100}, std::size_t{0}}) {
-        Bytes part(payload.begin(), payload.begin() + static_cast<long>(keep));
-        cases.push_back({xyzFile(7, 5, zlibStream(part)), part});
-        cases.back().expected.resize(payload.size(), 0);
+    for (std::size_t keep : {payload.size() - 1, kPaletteBytes, std::size_t{0}}) {
+        cases.push_back(
+            {xyzFile(7, 5, zlibStream(Bytes(payload.begin(), payload.begin() + keep))), false});
     }
-    cases.push_back({xyzFile(0, 5, zlibStream(payload)), Bytes(kPaletteBytes)});
-    cases.push_back({xyzFile(7, 0, zlibStream(payload)), Bytes(kPaletteBytes)});
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        test::putFile(path, cases[i].file);
+        test::putFile(path, cases[i].first);
         IndexedImage back;
-        ASSERT_TRUE(readXyz(path, back)) << "case " << i;
-        EXPECT_EQ(probeXyz(path), 8) << "case " << i;
-        EXPECT_EQ(payloadOf(back), cases[i].expected) << "case " << i;
-        EXPECT_EQ(back.width(), back.hasPixels() ? 7 : 0) << "case " << i;
+        ASSERT_EQ(readXyz(path, back), cases[i].second) << "case " << i;
+        EXPECT_EQ(probeXyz(path), cases[i].second ? 8 : 0) << "case " << i;
+        EXPECT_EQ(payloadOf(back), cases[i].second ? payload : Bytes(kPaletteBytes))
+            << "case " << i;
     }
 }
 
@@ -104,59 +102,26 @@ TEST(XyzRead, StreamFromAnotherEncoder) {
     EXPECT_EQ(payloadOf(back), test::readFile(dir.file("payload")));
 }
 
-// Bombs: a 1x1 image whose stream inflates to 50 MiB is read and the rest
-// dropped; 65535 x 65535 declared by a tiny file is refused (no or a cut
-// stream) or read (a complete short stream). Neither holds what it does not
-// need, nor takes long.
+// A bomb: a 1x1 image whose stream inflates to 50 MiB is read and the rest
+// dropped, quickly and holding no more than it needs. (A huge size declared
+// by a tiny file: the case manifest.)
 TEST(XyzRead, BombsCostOnlyWhatTheFileHolds) {
     TempDir dir;
     const std::string path = dir.file("bomb.xyz");
-    Bytes head(kPaletteBytes + 2);  // a palette, one or two pixels, no zeros
+    Bytes head(kPaletteBytes + 1);  // a palette and one pixel, no zeros
     for (std::size_t i = 0; i < head.size(); ++i) {
         head[i] = static_cast<std::uint8_t>(i % 255 + 1);
     }
-    // 0 when reading path gives `ok` (and, read, the head's palette and
-    // pixels, zero after them) and the peak resident size grew by less than
-    // limitMiB.
-    const auto boundedRead = [&](long limitMiB, bool ok) {
-        return test::runWithinMemory(limitMiB, [&] {
-            IndexedImage im;
-            if (readXyz(path, im) != ok) {
-                return false;
-            }
-            const std::size_t n = std::min<std::size_t>(im.pixelCount(), 2);
-            const auto pixels = head.begin() + kPaletteBytes;
-            return !ok || (test::paletteOf(im) == Bytes(head.begin(), pixels) &&
-                           std::equal(pixels, pixels + static_cast<long>(n), im.pixels()) &&
-                           (n == im.pixelCount() || im.pixels()[im.pixelCount() - 1] == 0));
-        });
-    };
     const auto start = Clock::now();
     test::writeFile(path,
                     xyzFile(1, 1, zlibStream(head, 50u << 20)));  // the excess starts non-zero
     ASSERT_LT(test::readFile(path).size(), 200000u);
-    EXPECT_EQ(boundedRead(16, true), 0) << "1: wrong result, 2: memory grew with the stream";
-    const Bytes stream = zlibStream(head);
-    for (const Bytes& cut : {Bytes{}, Bytes(stream.begin(), stream.begin() + 12)}) {
-        test::putFile(path, xyzFile(65535, 65535, cut));
-        EXPECT_EQ(boundedRead(16, false), 0) << cut.size();
-    }
-    EXPECT_LT(Clock::now() - start, kQuick);
-
-    // The untouched pixels must stay untouched (zero) rather than be copied
-    // into resident memory.
-    const int room = test::runInChild([] {
-        void* a = std::calloc(65535ull * 65535, 1);
-        void* b = std::calloc(65535ull * 65535 + kPaletteBytes, 1);
-        std::free(a);
-        std::free(b);
-        return a && b ? 0 : 77;
+    const int status = test::runWithinMemory(16, [&] {
+        IndexedImage im;
+        return readXyz(path, im) && payloadOf(im) == head;
     });
-    if (room == 77) {
-        GTEST_SKIP() << "cannot reserve two 4 GiB blocks here";
-    }
-    test::putFile(path, xyzFile(65535, 65535, stream));
-    EXPECT_EQ(boundedRead(64, true), 0) << "1: wrong result, 2: memory grew with the size";
+    EXPECT_EQ(status, 0) << "1: wrong result, 2: memory grew with the stream";
+    EXPECT_LT(Clock::now() - start, kQuick);
 }
 
 // One zlib stream, nothing after it, behind the magic and little-endian
