@@ -157,6 +157,23 @@ class BatchRuns(unittest.TestCase):
     def test_paths_are_resolved_and_every_named_path_is_reported(self):
         self.table(PATHS)
 
+    def test_trees_deeper_than_a_path_may_be_long(self):
+        with tempfile.TemporaryDirectory() as root:
+            fd = os.open(root, os.O_RDONLY)
+            for _ in range(300):  # about 5700 bytes of path
+                os.mkdir("d" * 18, dir_fd=fd)
+                fd, old = os.open("d" * 18, os.O_RDONLY, dir_fd=fd), fd
+                os.close(old)
+            with open(os.path.join(EXAMPLES, PIC), "rb") as f:
+                data = f.read()
+            out = os.open("a.bmp", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+            os.write(out, data)
+            os.close(out)
+            os.close(fd)
+            deep = "/".join(["d" * 18] * 300)
+            self.assertEqual(run(root, ["--to", "png", "--out", "o", "d" * 18]),
+                             (0, ["success %s/a.bmp o/%s/a.png" % (deep, deep)]))
+
     def test_lists_settings_and_standard_streams(self):
         with tempfile.TemporaryDirectory() as root:
             build(root, {"src/a.bmp": PIC, "src/b.bmp": "tiles.bmp"})
