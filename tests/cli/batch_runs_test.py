@@ -4,7 +4,6 @@ Each row builds a small tree from the bundled examples, runs the real program
 at one worker and at four, and checks the status lines, the exit status and
 that every file not reported as written is byte for byte what it was.
 
-usage: batch_runs_test.py KELVARA_BATCH EXAMPLES_DIR
 """
 import os
 import shutil
@@ -15,49 +14,9 @@ import tempfile
 import time
 import unittest
 
-BATCH, EXAMPLES = sys.argv[1], sys.argv[2]
+from kelvara_test import BATCH, EXAMPLES, build, run, snapshot
 
-# Sources: file name in examples/, "link:TARGET", "text:CONTENT" or "fifo:".
 PIC = "sunset.bmp"
-
-
-def build(root, files):
-    for rel, what in files.items():
-        path = os.path.join(root, rel)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        if what.startswith("link:"):
-            os.symlink(what[5:], path)
-        elif what.startswith("text:"):
-            with open(path, "w") as f:
-                f.write(what[5:])
-        elif what == "fifo:":
-            os.mkfifo(path)
-        elif what == "dir:":
-            os.makedirs(path, exist_ok=True)
-        else:
-            shutil.copy(os.path.join(EXAMPLES, what), path)
-
-
-def snapshot(root):
-    """Every regular file (links not followed) with its bytes."""
-    files = {}
-    for folder, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(folder, name)
-            if os.path.isfile(path) and not os.path.islink(path):
-                with open(path, "rb") as f:
-                    files[os.path.relpath(path, root)] = f.read()
-    return files
-
-
-def run(root, args, config=True, **kw):
-    if config:  # an empty settings file: only the options count
-        open(os.path.join(root, "empty.ini"), "a").close()
-        args = ["--config", os.path.join(root, "empty.ini")] + args
-    r = subprocess.run([BATCH] + args, cwd=root, capture_output=True, **kw)
-    out = r.stdout.decode("utf-8", "surrogateescape").replace(root + "/", "")
-    lines = [" ".join(f or "-" for f in line.split("\t")) for line in out.splitlines()]
-    return r.returncode, lines
 
 
 # name, files, arguments, expected lines (STATUS SOURCE TARGET, "-" for none), exit status
@@ -134,7 +93,7 @@ class BatchRuns(unittest.TestCase):
                         root = os.path.realpath(root)
                         build(root, files)
                         before = snapshot(root)
-                        got = run(root, args + ["-j", jobs])
+                        got = run(root, args + ["-j", jobs])[:2]
                         lines = [l.replace(os.path.basename(root), "ROOT") for l in got[1]]
                         self.assertEqual((got[0], lines), (status, expected), "-j " + jobs)
                         written = set()
@@ -171,7 +130,7 @@ class BatchRuns(unittest.TestCase):
             os.close(out)
             os.close(fd)
             deep = "/".join(["d" * 18] * 300)
-            self.assertEqual(run(root, ["--to", "png", "--out", "o", "d" * 18]),
+            self.assertEqual(run(root, ["--to", "png", "--out", "o", "d" * 18])[:2],
                              (0, ["success %s/a.bmp o/%s/a.png" % (deep, deep)]))
 
     def test_lists_settings_and_standard_streams(self):
@@ -179,11 +138,11 @@ class BatchRuns(unittest.TestCase):
             build(root, {"src/a.bmp": PIC, "src/b.bmp": "tiles.bmp"})
             with open(os.path.join(root, "list"), "wb") as f:
                 f.write(b"src/a.bmp\r\nsrc/b.bmp\r\n")
-            self.assertEqual(run(root, ["--to", "xyz", "--out", "o", "--files-from", "list"]),
+            self.assertEqual(run(root, ["--to", "xyz", "--out", "o", "--files-from", "list"])[:2],
                              (0, ["success src/a.bmp o/a.xyz", "success src/b.bmp o/b.xyz"]))
             # Unreadable or missing settings, and no target format at all: usage errors.
             for args in (["--config", "nope.ini"], ["--config", "src"]):
-                self.assertEqual(run(root, args + ["src"], config=False), (2, []))
+                self.assertEqual(run(root, args + ["src"], config=False)[:2], (2, []))
             exe = os.path.join(root, "kelvara-batch")  # a copy with no settings file beside it
             shutil.copy(BATCH, exe)
             env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, "cfg"))
@@ -197,8 +156,8 @@ class BatchRuns(unittest.TestCase):
                                preexec_fn=lambda: os.close(1))
             self.assertEqual(r.returncode, 0)
             for rel in ("src/a.bmp", "src/b.bmp"):
-                self.assertEqual(snapshot(root)[rel][:2], b"BM")
-                self.assertEqual(len(snapshot(root)[rel]), len(before[rel]))
+                self.assertEqual(snapshot(root)[rel][1][:2], b"BM")
+                self.assertEqual(len(snapshot(root)[rel][1]), len(before[rel][1]))
             # A signal while the list is still being read ends with its status.
             for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
                 p = subprocess.Popen([BATCH, "--config", "empty.ini", "--to", "png", "--files-from",
@@ -212,4 +171,4 @@ class BatchRuns(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(verbosity=2)
