@@ -18,10 +18,13 @@ using namespace kelvara::test;
 // its right one.
 static void fixCrcs(Bytes& png) {
     for (std::size_t at = 8; at + 12 <= png.size();) {
-        const std::size_t length = std::size_t{png[at]} << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
-        if (length > png.size() - at - 12) return;
+        const std::size_t length =
+            std::size_t{png[at]} << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
+        if (length > png.size() - at - 12)
+            return;
         const uLong crc = crc32(0, &png[at + 4], static_cast<uInt>(length + 4));
-        for (int i = 0; i < 4; ++i) png[at + 8 + length + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+        for (int i = 0; i < 4; ++i)
+            png[at + 8 + length + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
         at += 12 + length;
     }
 }
@@ -30,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const TempDir dir;
     const Format& from = formats()[FUZZ_FORMAT];
     Bytes bytes(data, data + size);
-    if (from.format == ImageFormat::Png) fixCrcs(bytes);
+    if (from.format == ImageFormat::Png)
+        fixCrcs(bytes);
     const std::string source = dir.file(std::string("source.") + from.name);
     writeFile(source, bytes);
     IndexedImage image;
@@ -39,13 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CHECK(!read || from.probe(source) == 8);
     // A header alone may declare 4 GiB; writing that would show nothing new.
     for (const Format& to : formats()) {
-        if (!read || image.pixelCount() > (1u << 18)) break;
+        if (!read || image.pixelCount() > (1u << 18))
+            break;
         const std::string target = dir.file(std::string("target.") + to.name);
         IndexedImage back;
         CHECK(to.write(target, image) && to.read(target, back));
         const std::string difference = imageDifference(back, image);
-        CHECK(difference.empty() || (to.format != ImageFormat::Png && back.paletteAlphaCount() == 0 &&
-                                     difference == "transparency differs"));
+        CHECK(difference.empty() ||
+              (to.format != ImageFormat::Png && back.paletteAlphaCount() == 0 &&
+               difference == "transparency differs"));
         std::remove(target.c_str());
     }
     CHECK(listDir(dir.path()) == std::vector<std::string>{std::string("source.") + from.name});

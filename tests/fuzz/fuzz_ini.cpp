@@ -4,6 +4,8 @@
 // keeps the text; a refused edit changes nothing; an accepted one reads back
 // (a value with no line break or blank at its ends as given) and changes no
 // other entry; saving and loading again keeps the text and every value.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -35,14 +37,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string section(take(edit, '\x1F')), key(take(edit, '\x1F'));
         const std::string before = ini.text();
         const int number = parseLeadingInt(edit.substr(std::min<std::size_t>(1, edit.size())));
-        if (!(edit.starts_with('#') ? ini.setInt(section, key, number) : ini.set(section, key, edit))) {
+        if (!(edit.starts_with('#') ? ini.setInt(section, key, number)
+                                    : ini.set(section, key, edit))) {
             CHECK(ini.text() == before);
             continue;
         }
         const std::string got(ini.value(section, key).value_or("\x01none"));
-        const bool plain = edit.find_first_of("\r\n") == edit.npos &&
-                           (edit.empty() || (!std::isspace(static_cast<unsigned char>(edit.front())) &&
-                                             !std::isspace(static_cast<unsigned char>(edit.back()))));
+        const bool plain =
+            edit.find_first_of("\r\n") == edit.npos &&
+            (edit.empty() || (!std::isspace(static_cast<unsigned char>(edit.front())) &&
+                              !std::isspace(static_cast<unsigned char>(edit.back()))));
         CHECK(edit.starts_with('#') ? got == std::to_string(number) : !plain || got == edit);
         for (auto& [name, seen] : values) {
             const std::string now(ini.value(name.first, name.second).value_or("\x01none"));
