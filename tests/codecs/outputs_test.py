@@ -52,7 +52,8 @@ class Outputs(unittest.TestCase):
         outputs = {}
         with tempfile.TemporaryDirectory() as root:
             with open(os.path.join(root, "list"), "w") as f:
-                f.writelines(os.path.join(DATA, "cases", r[0]) + "\n" for r in ROWS if r[3] != "-")
+                f.writelines(os.path.join(DATA, "cases", r[0]) + "\n" for r in ROWS
+                             if r[3] != "-")
             lines, err = run(root, ["--to", to, "--out", "o", "--flat", "--files-from", "list"]
                              + list(options))[1:]
             self.assertEqual(err, "")
@@ -61,25 +62,30 @@ class Outputs(unittest.TestCase):
                 if r[3] != "-":
                     self.assertEqual(got[r[0]][0], r[COLUMN[to]], r[0])
                 if r[COLUMN[to]] == "success":
-                    w, h, palette, indices, alpha = decode(os.path.join(root, got[r[0]][1]))
+                    path = os.path.join(root, got[r[0]][1])
+                    w, h, palette, indices, alpha = decode(path)
                     self.assertEqual(("%dx%d" % (w, h), "%08x" % zlib.crc32(palette + indices),
-                                      alpha.hex() or "-"), (r[6], r[7], r[8] if to == "png" else "-"), r[0])
-                    with open(os.path.join(root, got[r[0]][1]), "rb") as f:
+                                      alpha.hex() or "-"),
+                                     (r[6], r[7], r[8] if to == "png" else "-"), r[0])
+                    with open(path, "rb") as f:
                         outputs[r[0]] = f.read()
             if to == "png":
                 need(self, shutil.which("pngcheck"), "pngcheck")
-                check = subprocess.run(["pngcheck", "-q"] + glob.glob(root + "/o/*"), capture_output=True)
+                check = subprocess.run(["pngcheck", "-q"] + glob.glob(os.path.join(root, "o", "*")),
+                                       capture_output=True)
                 self.assertEqual(check.returncode, 0, check.stdout)
         return outputs
 
     def test_png_chunks_filters_and_levels(self):
         used, sizes = set(), {}
         for level, name in [(6, f) for f in FILTERS] + [(level, "all") for level in range(10)]:
-            for file, png in self.convert("png", "--png-level", str(level), "--png-filter", name).items():
+            outputs = self.convert("png", "--png-level", str(level), "--png-filter", name)
+            for file, png in outputs.items():
                 kinds, data = [k for k, _ in chunks(png)], dict(chunks(png))
                 self.assertEqual(kinds, ["IHDR", "PLTE"] + ["tRNS"] * ("tRNS" in data)
                                  + ["IDAT"] * kinds.count("IDAT") + ["IEND"], file)
-                self.assertEqual((data["IHDR"][8:], len(data["PLTE"])), (bytes([8, 3, 0, 0, 0]), 768))
+                self.assertEqual((data["IHDR"][8:], len(data["PLTE"])),
+                                 (bytes([8, 3, 0, 0, 0]), 768), file)
                 stream = b"".join(d for k, d in chunks(png) if k == "IDAT")
                 rows = zlib.decompress(stream)
                 w, h = struct.unpack(">II", data["IHDR"][:8])
@@ -101,15 +107,17 @@ class Outputs(unittest.TestCase):
             for r in ROWS:
                 if r[0] not in outputs:
                     continue
-                stream = zlib.decompressobj()
-                payload = stream.decompress(outputs[r[0]][8:])
-                self.assertTrue(stream.eof and not stream.unused_data, r[0])  # one stream, then nothing
-                self.assertEqual(stored(outputs[r[0]][8:]) if level == 0 else payload, payload, r[0])
+                data, stream = outputs[r[0]][8:], zlib.decompressobj()
+                payload = stream.decompress(data)
+                self.assertTrue(stream.eof and not stream.unused_data, r[0])  # one stream only
+                self.assertEqual(stored(data) if level == 0 else payload, payload, r[0])
                 if r[10] == "same":  # Pillow reads the case to the same indices and entries
                     im = Image.open(os.path.join(DATA, "cases", r[0]))
                     im.load()
-                    palette = bytes(im.getpalette() if im.mode == "P" else [g for g in range(256) for _ in "rgb"])
-                    self.assertEqual((payload[:len(palette)], payload[768:]), (palette, im.tobytes()), r[0])
+                    palette = bytes(im.getpalette() if im.mode == "P"
+                                    else [g for g in range(256) for _ in "rgb"])
+                    self.assertEqual((payload[:len(palette)], payload[768:]),
+                                     (palette, im.tobytes()), r[0])
             sizes.append(sum(map(len, outputs.values())))
         self.assertLess(sizes[2], sizes[0] * 3 // 4)
 

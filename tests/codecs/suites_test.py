@@ -59,7 +59,8 @@ class Suites(unittest.TestCase):
                         im.load()
                         expected = bytes(im.getpalette() if im.mode == "P" else
                                          [g for g in range(256) for _ in "rgb"])
-                        self.assertEqual((palette[:len(expected)], indices), (expected, im.tobytes()))
+                        self.assertEqual((palette[:len(expected)], indices),
+                                         (expected, im.tobytes()))
 
 
 if __name__ == "__main__":

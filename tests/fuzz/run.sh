@@ -36,7 +36,8 @@ fuzz_one() {
     -artifact_prefix="$dir/artifacts/" >"$dir/log" 2>&1 || true
   rm -rf "$tmp"
   printf '%-5s %s execs, %s crash/leak/timeout artifacts\n' "$1" \
-    "$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/log")" "$(ls "$dir/artifacts" | wc -l)"
+    "$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/log")" \
+    "$(ls "$dir/artifacts" | wc -l)"
 }
 
 for name in ${targets[*]}; do
