@@ -1,126 +1,65 @@
-// The INI layer: load a file, edit it, save it, load it again.
-//
-// Input: the file's bytes, a NUL, then up to eight edits separated by 0x1E.
-// An edit is section 0x1F key 0x1F value; a value starting with '#' is
-// stored with setInt (its leading number), any other with set.
-#include <cstddef>
-#include <cstdint>
-#include <map>
-#include <string>
-#include <string_view>
-#include <utility>
-#include <vector>
+// The settings file: load, edit, save, load again. Input: the file, then
+// after a NUL up to eight edits separated by 0x1E, each section 0x1F key 0x1F
+// value (a value starting with '#' is set as the number after it). Loading
+// keeps the text; a refused edit changes nothing; an accepted one reads back
+// (a value with no line break or blank at its ends as given) and changes no
+// other entry; saving and loading again keeps the text and every value.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 
-#include "fuzz_support.h"
 #include "settings/ini_file.h"
+#include "support/support.h"
 
-namespace {
+using namespace kelvara;
 
-using kelvara::IniFile;
+#define CHECK(condition) \
+    ((condition) ? void() : (std::fprintf(stderr, "check failed: %s\n", #condition), std::abort()))
 
-std::vector<std::string_view> split(std::string_view text, char at, std::size_t limit) {
-    std::vector<std::string_view> parts;
-    while (parts.size() + 1 < limit) {
-        const std::size_t end = text.find(at);
-        if (end == std::string_view::npos) {
-            break;
-        }
-        parts.push_back(text.substr(0, end));
-        text.remove_prefix(end + 1);
-    }
-    parts.push_back(text);
-    return parts;
+static std::string_view take(std::string_view& text, char end) {
+    const std::string_view field = text.substr(0, text.find(end));
+    text.remove_prefix(std::min(text.size(), field.size() + 1));
+    return field;
 }
-
-std::string foldAscii(std::string_view text) {
-    std::string folded(text);
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return folded;
-}
-
-// What reading a value back must give: the format cannot carry a line
-// break, and blanks around a value are not part of it.
-std::string storedForm(std::string_view value) {
-    value = value.substr(0, value.find_first_of("\r\n"));
-    const std::string_view blanks = " \t\r\v\f";
-    const std::size_t first = value.find_first_not_of(blanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const std::size_t last = value.find_last_not_of(blanks);
-    return std::string(value.substr(first, last - first + 1));
-}
-
-struct Edit {
-    std::string_view section;
-    std::string_view key;
-    std::string_view value;
-};
-
-using Expected = std::map<std::pair<std::string, std::string>, std::pair<Edit, std::string>>;
-
-void checkValues(const IniFile& ini, const Expected& expected) {
-    for (const auto& [name, entry] : expected) {
-        const auto value = ini.value(entry.first.section, entry.first.key);
-        FUZZ_CHECK(value.has_value());
-        FUZZ_CHECK(*value == entry.second);
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view input(reinterpret_cast<const char*>(data), size);
-    const std::size_t nul = input.find('\0');
-    const std::string_view body = input.substr(0, nul);
-    std::vector<Edit> edits;
-    if (nul != std::string_view::npos) {
-        for (std::string_view text : split(input.substr(nul + 1), '\x1E', 8)) {
-            const auto fields = split(text, '\x1F', 3);
-            edits.push_back({fields[0], fields.size() > 1 ? fields[1] : std::string_view(),
-                             fields.size() > 2 ? fields[2] : std::string_view()});
-        }
-    }
-
-    const std::string path = kelvara::fuzz::workPath("settings.ini");
-    kelvara::fuzz::writeBytes(path, data, body.size());
+    static const test::TempDir dir;
+    const std::string path = dir.file("settings.ini");
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::string_view body = take(input, '\0');
+    test::writeFile(path, std::string(body));
     IniFile ini;
-    FUZZ_CHECK(ini.load(path));
-    FUZZ_CHECK(ini.text() == body);
-
-    Expected expected;
-    for (const Edit& edit : edits) {
+    CHECK(ini.load(path) && ini.text() == body);
+    std::vector<std::pair<std::pair<std::string, std::string>, std::string>> values;
+    for (int n = 0; n < 8 && !input.empty(); ++n) {
+        std::string_view edit = take(input, '\x1E');
+        const std::string section(take(edit, '\x1F')), key(take(edit, '\x1F'));
         const std::string before = ini.text();
-        bool ok = false;
-        std::string stored;
-        if (!edit.value.empty() && edit.value.front() == '#') {
-            const int number = kelvara::parseLeadingInt(edit.value.substr(1));
-            ok = ini.setInt(edit.section, edit.key, number);
-            stored = std::to_string(number);
-        } else {
-            ok = ini.set(edit.section, edit.key, edit.value);
-            stored = storedForm(edit.value);
-        }
-        if (!ok) {
-            FUZZ_CHECK(ini.text() == before);  // a refused edit changes nothing
+        const int number = parseLeadingInt(edit.substr(std::min<std::size_t>(1, edit.size())));
+        if (!(edit.starts_with('#') ? ini.setInt(section, key, number)
+                                    : ini.set(section, key, edit))) {
+            CHECK(ini.text() == before);
             continue;
         }
-        // Names match without regard to ASCII case: a later edit of the same
-        // name replaces the earlier one.
-        expected[{foldAscii(edit.section), foldAscii(edit.key)}] = {edit, stored};
+        const std::string got(ini.value(section, key).value_or("\x01none"));
+        const bool plain =
+            edit.find_first_of("\r\n") == edit.npos &&
+            (edit.empty() || (!std::isspace(static_cast<unsigned char>(edit.front())) &&
+                              !std::isspace(static_cast<unsigned char>(edit.back()))));
+        CHECK(edit.starts_with('#') ? got == std::to_string(number) : !plain || got == edit);
+        for (auto& [name, seen] : values) {
+            const std::string now(ini.value(name.first, name.second).value_or("\x01none"));
+            CHECK(now == seen || now == got);  // only the same entry under another spelling
+            seen = now;
+        }
+        values.push_back({{section, key}, got});
     }
-    // Each edit reads back, and no later edit disturbed an earlier one.
-    checkValues(ini, expected);
-
-    FUZZ_CHECK(ini.save(path));
+    CHECK(ini.save(path));
     IniFile again;
-    FUZZ_CHECK(again.load(path));
-    FUZZ_CHECK(again.text() == ini.text());
-    checkValues(again, expected);
-    FUZZ_CHECK(kelvara::fuzz::listWorkFolder() == "settings.ini\n");
+    CHECK(again.load(path) && again.text() == ini.text());
+    for (const auto& [name, seen] : values)
+        CHECK(again.value(name.first, name.second).value_or("\x01none") == seen);
+    CHECK(test::listDir(dir.path()) == std::vector<std::string>{"settings.ini"});
     return 0;
 }

@@ -1,102 +1,53 @@
-// The path toolkit in POSIX and Windows styles: the parts put back together
-// give the path, and no part starts or ends inside a character.
+// The path toolkit in POSIX and Windows styles, Shift-JIS or UTF-8: stepping
+// through the characters always moves on and ends at the end; the directory,
+// file name and extension start where characters start and put the path back
+// together; the name holds no separator and the extension no dot.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "conversion/path_toolkit.h"
-#include "fuzz_support.h"
 
-namespace {
+using namespace kelvara;
 
-using kelvara::CharRule;
-using kelvara::PathStyle;
+#define CHECK(condition) \
+    ((condition) ? void() : (std::fprintf(stderr, "check failed: %s\n", #condition), std::abort()))
 
-bool isShiftJisLead(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-bool isContinuation(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
-
-void checkStyle(std::string_view path, const PathStyle& style) {
-    // Where characters start, as nextChar steps the path from its start.
+static void check(std::string_view path, const PathStyle& style) {
     std::vector<std::size_t> starts;
-    std::size_t at = 0;
-    while (at < path.size()) {
+    std::size_t separator = path.npos;  // the last one that starts a character
+    for (std::size_t at = 0; at < path.size(); at = kelvara::nextChar(path, at, style)) {
+        CHECK(kelvara::nextChar(path, at, style) > at &&
+              kelvara::nextChar(path, at, style) <= path.size());
         starts.push_back(at);
-        const std::size_t next = kelvara::nextChar(path, at, style);
-        FUZZ_CHECK(next > at);  // every step moves on, or the walk never ends
-        const std::size_t length = next - at;
-        const auto lead = static_cast<unsigned char>(path[at]);
-        if (style.chars == CharRule::ShiftJis) {
-            FUZZ_CHECK(length <= 2);
-            FUZZ_CHECK(length == 1 || (isShiftJisLead(lead) && path[at + 1] != '\0'));
-        } else {
-            FUZZ_CHECK(length <= 4);
-            for (std::size_t i = at + 1; i < next; ++i) {
-                FUZZ_CHECK(lead >= 0xC2 && isContinuation(static_cast<unsigned char>(path[i])));
-            }
-        }
-        at = next;
+        separator = style.isSeparator(path[at]) ? at : separator;
     }
-    FUZZ_CHECK(at == path.size());
-    FUZZ_CHECK(kelvara::nextChar(path, path.size(), style) == path.size());
-    const auto isStart = [&](std::size_t pos) {
+    CHECK(kelvara::nextChar(path, path.size(), style) == path.size());
+    const auto start = [&](std::size_t pos) {
         return pos == path.size() || std::binary_search(starts.begin(), starts.end(), pos);
     };
-    std::size_t lastSeparator = std::string_view::npos;
-    for (const std::size_t s : starts) {
-        if (style.isSeparator(path[s])) {
-            lastSeparator = s;
-        }
+    const std::string_view name = fileNamePart(path, style), extension = extensionPart(path, style);
+    const std::string directory = directoryPart(path, style);
+    const std::size_t nameAt = path.size() - name.size(),
+                      extensionAt = path.size() - extension.size();
+    CHECK(path.ends_with(name) && name.ends_with(extension) && start(nameAt) && start(extensionAt));
+    CHECK(separator == path.npos
+              ? directory.empty() && name == path
+              : directory + path[separator] + std::string(name) == std::string(path));
+    std::size_t dot = path.npos;  // the name's last dot that starts a character
+    for (const std::size_t at : starts) {
+        CHECK(at < nameAt || !style.isSeparator(path[at]));
+        dot = at >= nameAt && path[at] == '.' ? at : dot;
     }
-
-    const std::string_view name = kelvara::fileNamePart(path, style);
-    const std::string_view extension = kelvara::extensionPart(path, style);
-    const std::string directory = kelvara::directoryPart(path, style);
-    const std::size_t nameAt = path.size() - name.size();
-    const std::size_t extensionAt = path.size() - extension.size();
-
-    FUZZ_CHECK(path.ends_with(name) && isStart(nameAt));
-    FUZZ_CHECK(name.ends_with(extension) && isStart(extensionAt));
-    FUZZ_CHECK(path.starts_with(directory) && isStart(directory.size()));
-    if (lastSeparator == std::string_view::npos) {
-        FUZZ_CHECK(directory.empty() && name == path);
-    } else {
-        FUZZ_CHECK(directory + path[lastSeparator] + std::string(name) == path);
-    }
-    // The name holds no separator and the extension no dot, counting only
-    // bytes that start a character.
-    if (!extension.empty()) {
-        FUZZ_CHECK(extensionAt > nameAt && path[extensionAt - 1] == '.' &&
-                   isStart(extensionAt - 1));
-    }
-    for (const std::size_t s : starts) {
-        FUZZ_CHECK(s < nameAt || !style.isSeparator(path[s]));
-        FUZZ_CHECK(s < extensionAt || path[s] != '.');
-    }
-    if (extension.empty()) {
-        // No extension: the name has no dot at all, or ends with its last one.
-        std::size_t lastDot = std::string_view::npos;
-        for (const std::size_t s : starts) {
-            if (s >= nameAt && path[s] == '.') {
-                lastDot = s;
-            }
-        }
-        FUZZ_CHECK(lastDot == std::string_view::npos || lastDot + 1 == path.size());
-    }
+    // A name's extension follows its last dot; a name ending in a dot has none.
+    CHECK(dot == path.npos ? extension.empty() : extensionAt == dot + 1);
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view path(reinterpret_cast<const char*>(data), size);
-    checkStyle(path, PathStyle::posix());
-    checkStyle(path, PathStyle::posix(CharRule::ShiftJis));
-    checkStyle(path, PathStyle::windows());
+    for (const PathStyle& style :
+         {PathStyle::posix(), PathStyle::posix(CharRule::ShiftJis), PathStyle::windows()})
+        check(path, style);
     return 0;
 }

@@ -128,12 +128,12 @@ int runInChild(const std::function<int()>& body, const ChildLimits& limits) {
 
 namespace {
 
-long peakKiB() {
+long peakKiB(const char* key) {
     std::ifstream status("/proc/self/status");
     std::string word;
     long value = -1;
     while (status >> word) {
-        if (word == "VmHWM:") {
+        if (word == key) {
             status >> value;
             break;
         }
@@ -143,14 +143,14 @@ long peakKiB() {
 
 }  // namespace
 
-long peakGrowthKiB(const std::function<bool()>& body) {
+long peakGrowthKiB(const std::function<bool()>& body, const char* key) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) {
         return -1;
     }
     const int status = runInChild([&] {
-        const long before = peakKiB();
-        long growth = body() ? (KELVARA_SANITIZED ? 0 : peakKiB() - before) : -1;
+        const long before = peakKiB(key);
+        long growth = body() ? (KELVARA_SANITIZED ? 0 : peakKiB(key) - before) : -1;
         return ::write(pipeFds[1], &growth, sizeof growth) == sizeof growth ? 0 : 1;
     });
     long growth = -1;

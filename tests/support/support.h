@@ -71,9 +71,11 @@ inline constexpr int kChildCannotLimit = 77;
 // Runs body in a forked child and returns its exit status (128 + signal when
 // killed; kChildCannotLimit when a limit could not be set up).
 int runInChild(const std::function<int()>& body, const ChildLimits& limits = {});
-// How much the child's peak resident size grew while body ran, in KiB
-// (-1 when body returned false; 0 under a sanitizer, which cannot measure it).
-long peakGrowthKiB(const std::function<bool()>& body);
+// How much the child's peak resident size (or another peak of
+// /proc/self/status, such as "VmPeak:" for address space) grew while body
+// ran, in KiB (-1 when body returned false or the child died; 0 under a
+// sanitizer, which cannot measure it).
+long peakGrowthKiB(const std::function<bool()>& body, const char* key = "VmHWM:");
 
 // A w x h image with a palette and pixels that depend on seed.
 void makeImage(IndexedImage& image, std::uint32_t width, std::uint32_t height, unsigned seed);
