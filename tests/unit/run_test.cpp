@@ -61,10 +61,8 @@ TEST(RunPlan, OrdersEntriesSharingAFileUnderAnyOfItsSpellings) {
     s.SaveDir = tmp.file("out");
     const std::vector<RunEntry> entries{{d + "/sub", "sub"}, {d + "/a.bmp", "sub/a.bmp"}, {d + "/c.bmp", "c.bmp"}};
     EXPECT_EQ(edgesOf(RunPlan(entries, s).graph()), (Edges{{}, {0}, {}}));
-
     EXPECT_EQ(batch::splitPathList(std::string("a\0\0b c\0", 6), '\0'), (Log{"a", "b c"}));
-    EXPECT_EQ(batch::splitPathList("a\r\n\r\nb\n", '\n'), (Log{"a", "b"}));
-    EXPECT_EQ(batch::withoutTrailingSlashes("p//") + batch::withoutTrailingSlashes("/"), "p/");
+    EXPECT_EQ(batch::withoutTrailingSlashes("/"), "/");  // never the whole file system by accident
 }
 
 TEST(RunEntries, HonoursDependenciesDeliversInOrderBoundsWorkersAndStops) {
@@ -72,16 +70,15 @@ TEST(RunEntries, HonoursDependenciesDeliversInOrderBoundsWorkersAndStops) {
     std::vector<EntryAccess> accesses(400);
     for (EntryAccess& a : accesses) a = {{std::to_string(random() % 60)}, {std::to_string(random() % 60)}};
     const DependencyGraph graph = graphOf(accesses);
-    std::vector<std::atomic<int>> startedAt(400), finishedAt(400);
-    std::atomic<int> clock{0}, inFlight{0}, maxInFlight{0}, calls{0};
+    std::vector<std::atomic<bool>> done(400);
+    std::atomic<int> inFlight{0}, peak{0}, calls{0}, early{0};
     const batch::EntryWork work = [&](std::size_t i) {
+        for (const std::uint32_t d : graph.of(i)) early += !done[d];  // started before what it waits for ended
         const int now = ++inFlight;
-        for (int seen = maxInFlight; now > seen && !maxInFlight.compare_exchange_weak(seen, now);) {
-        }
+        for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) continue;
         ++calls;
-        startedAt[i] = ++clock;
         ::usleep(static_cast<useconds_t>(50 + i % 7 * 40));
-        finishedAt[i] = ++clock;
+        done[i] = true;
         --inFlight;
         return static_cast<S>(i % 6);
     };
@@ -91,10 +88,7 @@ TEST(RunEntries, HonoursDependenciesDeliversInOrderBoundsWorkersAndStops) {
     hooks.onResult = [&](std::size_t i, S status) { delivered.push_back(status == S(i % 6) ? i : 9999); };
     EXPECT_EQ(batch::runEntries(graph, 4, work, hooks), 400u);
     EXPECT_EQ(delivered, all);
-    EXPECT_TRUE(maxInFlight > 1 && maxInFlight <= 4) << maxInFlight;
-    for (std::size_t i = 0; i < graph.size(); ++i) {
-        for (const std::uint32_t d : graph.of(i)) ASSERT_LT(finishedAt[d].load(), startedAt[i].load()) << d << " " << i;
-    }
+    EXPECT_TRUE(early == 0 && peak > 1 && peak <= 4) << early << " " << peak;
     // Once a stop is asked for, no entry starts (the other two workers may have
     // been starting); every one that ran is delivered.
     calls = 0;
@@ -119,73 +113,48 @@ struct FakeOwner final : JobOwner, FileListObserver {
     void statusChanged(int position) override { record("status " + std::to_string(position)); }
     void rearranged() override { record("removed"); }
     std::string idle(const std::string& call) const { return job->busy() ? call : call + " when idle"; }
-    void record(const std::string& entry) {
-        const std::lock_guard lock(mutex);
-        log.push_back(entry);
-    }
-    Log take(bool clear = true) {
-        const std::lock_guard lock(mutex);
-        return clear ? std::exchange(log, {}) : log;
-    }
+    void record(const std::string& entry) { const std::lock_guard lock(mutex); log.push_back(entry); }
+    Log take(bool clear = true) { const std::lock_guard lock(mutex); return clear ? std::exchange(log, {}) : log; }
     const ConversionJob* job = nullptr;
     std::thread::id tester = std::this_thread::get_id();
     std::mutex mutex;
     Log log;
 };
 
+// Selected in reverse, run in list order. While the worker is held in its first
+// conversion, starts are ignored: one that got through would join the held
+// worker, which is freed after a while so that the test fails instead of hanging.
+// The successes, also earlier ones, go once the run is over.
 TEST(ConversionJob, RunsInListOrderAndIgnoresAStartWhileBusy) {
     FileList list;
-    Settings settings;
-    settings.DelSuccessItem = false;
-    settings.TopMost = true;
+    const Settings settings;  // DelSuccessItem on, TopMost off
     FakeOwner owner;
-    std::shared_future<void> gate;  // when set, each conversion waits for it
+    std::promise<void> release, checked;
+    const std::shared_future<void> gate = release.get_future().share();
     ConversionJob job(list, settings, owner, [&](const std::string& full, const std::string& rel) {
         owner.record(full == "/base/" + rel ? "process " + rel : "wrong paths");
-        if (gate.valid()) gate.wait();
+        gate.wait();
         return rel == "r1" ? S::WriteError : S::Success;
     });
     owner.job = &job;
     list.setObserver(&owner);
-    const auto finish = [&] {  // like a window, the test only watches busy: start() must join
-        while (job.busy()) std::this_thread::sleep_for(1ms);
-        return owner.take();
-    };
-    job.start(false);
-    EXPECT_TRUE(finish().empty());  // no rows
+    job.start(false);  // no rows
     for (const char* name : {"r0", "r1", "r2"}) list.addEntry("/base/" + std::string(name), "/base");
-    job.start(true);
-    EXPECT_TRUE(finish().empty());  // rows, but none selected
-    job.start(false);
-    EXPECT_EQ(finish(), (Log{"disable", "open 3", "task", "process r0", "task", "status 0", "advance 1/3",
-                             "process r1", "task", "status 1", "advance 2/3", "process r2", "task", "status 2",
-                             "advance 3/3", "close", "enable"}));
-    EXPECT_EQ(list.cellText(1, kColumnStatus) + list.cellText(2, kColumnStatus),
-              statusText(S::WriteError) + statusText(S::Success));
-
-    // Selected in reverse, run in list order. While the worker is held in its
-    // first conversion, starts are ignored: one that got through would join the
-    // held worker, which is freed after a while so that the test fails instead of
-    // hanging. The successes, also earlier ones, go once the run is over.
-    settings.DelSuccessItem = true;
-    settings.TopMost = false;
+    job.start(true);  // rows, but none selected
+    list.setStatus(0, S::Success);
     list.setSelected(2, true);
     list.setSelected(1, true);
-    std::promise<void> release, checked;
-    gate = release.get_future().share();
     job.start(true);
-    while (owner.take(false).size() < 4) std::this_thread::sleep_for(1ms);
-    std::thread opener([&, done = checked.get_future()] {
-        done.wait_for(2s);
-        release.set_value();
-    });
+    while (owner.take(false).size() < 5) std::this_thread::sleep_for(1ms);
+    std::thread opener([&, done = checked.get_future()] { done.wait_for(2s); release.set_value(); });
     job.start(false);
     job.start(true);
     checked.set_value();
     opener.join();
-    EXPECT_EQ(finish(), (Log{"disable", "open 2", "task", "process r1", "task", "status 1", "advance 1/2",
-                             "process r2", "task", "status 2", "advance 2/2", "task", "removed", "dropTopmost",
-                             "close", "enable"}));
+    while (job.busy()) std::this_thread::sleep_for(1ms);  // as a window does: start() must join
+    EXPECT_EQ(owner.take(), (Log{"status 0", "disable", "open 2", "task", "process r1", "task", "status 1",
+                                 "advance 1/2", "process r2", "task", "status 2", "advance 2/2", "task", "removed",
+                                 "dropTopmost", "close", "enable"}));
     EXPECT_EQ(list.rowCount() == 1 ? list.cellText(0, 0) : "rows left", "r1");
 }
 

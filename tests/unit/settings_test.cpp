@@ -9,20 +9,16 @@
 #include "settings/program_directory.h"
 #include "settings/settings_store.h"
 #include "support/support.h"
+#include "unit/table.h"
 
 namespace kelvara {
 namespace {
 
-const std::string kIniData = KELVARA_INI_DIR;
+const std::string kIniData = KELVARA_DATA_DIR "/ini";
 
 std::string text(const std::string& path) {
     const test::Bytes bytes = test::readFile(path);
     return std::string(bytes.begin(), bytes.end());
-}
-
-ino_t inodeOf(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
 // Every setting bound from path as start-up binds them, on a 1920x1080 desktop,
@@ -66,9 +62,9 @@ TEST(SettingsStore, LoadsAndSavesAsTheGoldenFilesSay) {
     }
     EXPECT_FALSE(std::filesystem::exists(path));
     test::writeFile(path, text(kIniData + "/first-run.saved.ini"));
-    const ino_t inode = inodeOf(path);
+    const auto written = std::filesystem::last_write_time(path);
     EXPECT_TRUE(Loaded(path).store.saveAll());
-    EXPECT_EQ(inodeOf(path), inode);
+    EXPECT_EQ(std::filesystem::last_write_time(path), written);
     // Names the format cannot hold are refused, and nothing changes.
     IniFile ini("[A]\n");
     for (const auto& [section, key] : {std::pair{"A", "k=x"}, {"A", ""}, {"A", " k"}, {"A", "[k"}, {"A", ";k"},
@@ -83,80 +79,32 @@ TEST(SettingsStore, LoadsAndSavesAsTheGoldenFilesSay) {
 // folder is read but cannot be replaced either.
 TEST(SettingsStore, NeverReplacesWhatItCouldNotRead) {
     test::TempDir dir;
-    ::mkdir(dir.file("rw").c_str(), 0755);
-    ::mkdir(dir.file("ro").c_str(), 0755);
-    ::chmod(dir.file("rw").c_str(), 0777);
-    struct Row {
-        std::string name;
-        char kind;  // 'f' a file of this mode, 'd' a folder, 'p' a FIFO
-        mode_t mode;
-        int compLv;
-    } const rows[] = {{"rw/unreadable.ini", 'f', 0, 6}, {"rw/write-only.ini", 'f', 0222, 6}, {"rw/folder.ini", 'd', 0777, 6},
-                      {"rw/fifo.ini", 'p', 0666, 6}, {"ro/kelvara.ini", 'f', 0666, 3}};
-    for (const Row& row : rows) {
-        const std::string path = dir.file(row.name);
-        if (row.kind == 'f')
-            test::writeFile(path, "[Png]\nCompLv=3\n");
-        else
-            row.kind == 'd' ? ::mkdir(path.c_str(), 0777) : ::mkfifo(path.c_str(), 0666);
-        ::chmod(path.c_str(), row.mode);
-    }
-    ::chmod(dir.file("ro").c_str(), 0555);
+    buildTree(dir.path(), "unit/unreadable_tree.tsv");
+    const std::pair<const char*, int> rows[] = {
+        {"rw/unreadable.ini", 6}, {"rw/write-only.ini", 6}, {"rw/folder.ini", 6}, {"rw/fifo.ini", 6}, {"ro/kelvara.ini", 3}};
     const auto before = test::snapshot(dir.path());
-    for (const Row& row : rows) {
-        const int result = test::runInChild(
-            [&] {
-                Loaded in(dir.file(row.name));  // also saves as it goes
-                const bool read = in.s.PngCompLv == row.compLv;
-                in.s.PngCompLv = 1;
-                return (read ? 0 : 1) | (in.store.saveAll() ? 2 : 0);
-            },
-            {0, true});
-        EXPECT_EQ(result, 0) << row.name;
+    for (const auto& [name, compLv] : rows) {
+        const auto child = [&] {
+            Loaded in(dir.file(name));  // also saves as it goes
+            const bool read = in.s.PngCompLv == compLv;
+            in.s.PngCompLv = 1;
+            return (read ? 0 : 1) | (in.store.saveAll() ? 2 : 0);
+        };
+        EXPECT_EQ(test::runInChild(child, {0, true}), 0) << name;
     }
     EXPECT_EQ(test::snapshot(dir.path()), before);
 }
 
-// Columns: program folder, XDG_CONFIG_HOME, HOME, default folder, settings file.
+// The rows and what they mean: tests/data/unit/settings_location.tsv.
 TEST(SettingsLocation, PortableCopyPicturesFolderOrHome) {
     test::TempDir dir;
-    const std::string home = dir.file("home"), installed = dir.file("missing/bin"), usual = dir.file("usual"),
-                      last = dir.file("last"), root = dir.file("root"), portable = dir.file("portable");
-    test::writeFile(home + "/.config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
-    test::writeFile(usual + "/user-dirs.dirs",
-                    "# XDG_PICTURES_DIR=\"/no\"\nXDG_DOCUMENTS_DIR=\"/docs\"\n  XDG_PICTURES_DIR = \"$HOME/Pictures/\"\r\n"
-                    "XDG_PICTURES_DIR=\"Pictures\"\nXDG_PICTURES_DIR=\"$HOMEX/y\"\n");
-    test::writeFile(last + "/user-dirs.dirs", "XDG_PICTURES_DIR=\"/srv/a\"\nXDG_PICTURES_DIR=\"/srv/b \\\"c\\\"\"\n");
-    test::writeFile(root + "/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/p\"\n");
-    test::writeFile(portable + "/kelvara.ini", "");
-    ::mkdir(dir.file("locked").c_str(), 0755);
-    ::mkdir(dir.file("writable").c_str(), 0755);
-    ::chmod(dir.file("writable").c_str(), 0777);
-    for (const char* folder : {"portable", "locked"}) ::chmod(dir.file(folder).c_str(), 0555);
-    const std::string configured = "/kelvara/kelvara.ini";
-    struct Row {
-        std::string program, xdg, home, folder, file;
-    } const rows[] = {
-        {installed, usual, home, home + "/Pictures", usual + configured},
-        {installed, last, home, "/srv/b \"c\"", last + configured},
-        {installed, dir.file("none"), home, home, dir.file("none") + configured},
-        {installed, root, "/", "/p", root + configured},
-        {installed, "", home, home + "/Bilder", home + "/.config" + configured},
-        {installed, "relative", home, home + "/Bilder", home + "/.config" + configured},
-        {installed, "", "", installed, installed + "/kelvara.ini"},
-        {dir.file("writable"), usual, home, dir.file("writable"), dir.file("writable/kelvara.ini")},
-        {portable, usual, home, portable, portable + "/kelvara.ini"},  // read-only, the file there
-        {dir.file("locked"), usual, home, home + "/Pictures", usual + configured},
-    };
-    for (const Row& row : rows) {
-        const SettingsEnvironment env{row.xdg, row.home};
-        const int result = test::runInChild(
-            [&] {
-                return (defaultSettingsFolder(row.program, env) == row.folder ? 0 : 1) |
-                       (settingsFilePath(row.program, env) == row.file ? 0 : 2);
-            },
-            {0, true});
-        EXPECT_EQ(result, 0) << row.program << " " << row.xdg;
+    buildTree(dir.path(), "unit/location_tree.tsv");
+    for (const auto& row : tableRows("unit/settings_location.tsv", dir.path())) {
+        const SettingsEnvironment env{row[1], row[2]};
+        const auto child = [&] {
+            return (defaultSettingsFolder(row[0], env) == row[3] ? 0 : 1) | (settingsFilePath(row[0], env) == row[4] ? 0 : 2);
+        };
+        EXPECT_EQ(test::runInChild(child, {0, true}), 0) << row[0] << " " << row[1];
     }
 }
 
