@@ -12,13 +12,13 @@
 namespace kelvara {
 namespace {
 
+using E = ExistingTarget;
+
 // The rows and what they mean: tests/data/unit/atomic_writer.tsv.
 TEST(AtomicFileWriter, PublishesWholeOrLeavesEverythingAsItWas) {
     for (const auto& row : tableRows("unit/atomic_writer.tsv")) {
         const std::string &how = row[3], &changed = row[5];
-        const ExistingTarget existing = row[1] == "keep"       ? ExistingTarget::Keep
-                                        : row[1] == "numbered" ? ExistingTarget::NumberedName
-                                                               : ExistingTarget::Replace;
+        const E existing = row[1] == "keep" ? E::Keep : row[1] == "numbered" ? E::NumberedName : E::Replace;
         SCOPED_TRACE(row[0] + " " + row[1] + " " + how);
         test::TempDir dir;
         buildTree(dir.path(), "unit/atomic_tree.tsv");
@@ -38,7 +38,7 @@ TEST(AtomicFileWriter, PublishesWholeOrLeavesEverythingAsItWas) {
             if (has('a')) writer.abandon();
             if (has('r')) test::writeFile(path, bytes);
             const bool ok = writer.commit();
-            const std::string wanted = existing == ExistingTarget::NumberedName ? dir.file(changed) : path;
+            const std::string wanted = existing == E::NumberedName ? dir.file(changed) : path;
             return (ok ? 0 : 2) | (writer.targetExisted() ? 4 : 0) | (ok && writer.publishedPath() != wanted ? 8 : 0);
         };
         EXPECT_EQ(test::runInChild(child, {64 * 1024, has('u')}), std::stoi(row[4]));

@@ -84,7 +84,8 @@ TEST(FileList, ListsEachExactPathOnceSelectsAndRemoves) {
 // reverses. Ties keep their order; selection and sequence travel with rows.
 TEST(FileList, SortsByEachColumnWithTheLocaleCollation) {
     KELVARA_NEED(std::setlocale(LC_COLLATE, "en_US.UTF-8"), "the en_US.UTF-8 locale");
-    const Texts names{"c", "B", "a", "\xC3\xA9", "f", "b", "A", "e", "C"};
+    Texts names;  // enough rows that an unstable sort would show
+    for (int i = 0; i < 45; ++i) names.push_back(std::string(1, "cBadfbAeC"[i % 9]) + std::to_string(i / 9));
     FileList list;
     addNamed(list, {"b"});
     EXPECT_FALSE(list.sortByColumn(0));  // one row: not even the state moves
@@ -96,7 +97,7 @@ TEST(FileList, SortsByEachColumnWithTheLocaleCollation) {
     }
     EXPECT_FALSE(list.sortByColumn(kColumnCount) || list.sortByColumn(-1) || list.sortColumn() != -1);
     int direction = 1;
-    for (const int col : {1, 1, 1, 0, 2, 3, 3}) {
+    for (const int col : {1, 1, 1, 0, 2, 3}) {
         direction = col == list.sortColumn() ? -direction : 1;
         std::vector<int> rank(names.size());  // positions before this sort
         for (int i = 0; i < list.rowCount(); ++i) rank[list.row(i).sequence] = i;
@@ -136,7 +137,9 @@ TEST(Gather, WalksInByteOrderThroughLinksWithoutLoopsAndReportsOmissions) {
             const GatherCount count = gatherPath(list, t.file(path), "", options);
             report += path + (" " + std::to_string(count.files)) + " " + std::to_string(count.duplicates) + "\n";
         }
-        for (int i = 0; i < list.rowCount(); ++i) report += list.cellText(i, 0) + " @" + named(list.cellText(i, 2)) + "\n";
+        for (int i = 0; i < list.rowCount(); ++i) {
+            report += list.cellText(i, 0) + " @" + named(list.cellText(i, 2)) + "\n";
+        }
         test::writeFile(t.file("report/text"), report);
         return 0;
     };
@@ -154,7 +157,8 @@ TEST(Gather, EachRoadStartsByItsOwnSetting) {
     struct Row { char road; int settings; std::optional<Texts> input; Texts rows; bool started; std::string lastDir; };
     const Row rows[] = {
         {'c', 2, Texts{}, {}, false, "/before"},
-        {'c', 2, Texts{"a.bmp", "", "dir", "gone", in + "/my pics/b.png"}, {"a.bmp", "dir/c.bmp", "b.png"}, true, "/before"},
+        {'c', 2, Texts{"a.bmp", "", "dir", "gone", in + "/my pics/b.png"}, {"a.bmp", "dir/c.bmp", "b.png"}, true,
+         "/before"},
         {'c', 1 | 4, Texts{"a.bmp"}, {"a.bmp"}, false, "/before"},
         {'d', 1, Texts{in, ""}, {"in/a.bmp", "in/dir/c.bmp", "in/my pics/b.png"}, true, "/before"},
         {'d', 2 | 4 | 8, Texts{in}, {"in/a.bmp", "in/my pics/b.png"}, false, "/before"},

@@ -40,7 +40,7 @@ TEST(RunPlan, OrdersEntriesSharingAFileUnderAnyOfItsSpellings) {
     EXPECT_EQ(edgesOf(graphOf({{{"s"}, {"t"}}, {{"q"}, {"t"}}, {{"t"}, {"v"}}, {{"s"}, {"w"}},
                                {{"r"}, {"s"}}, {{"u"}, {"u"}}, {{"x"}, {"y"}}})),
               (Edges{{}, {0}, {1}, {}, {0, 3}, {}, {}}));
-    EXPECT_EQ(edgesOf(graphOf({{{}, {"t"}}, {{}, {"t"}}, {{}, {"t"}}})), (Edges{{}, {0}, {1}}));
+    EXPECT_EQ(edgesOf(graphOf({{{"t"}, {}}, {{}, {"t"}}, {{}, {"t"}}})), (Edges{{}, {0}, {1}}));
     EXPECT_EQ(edgesOf(graphOf({{{"a"}, {"b"}}, {}, {{"b"}, {}}})), (Edges{{}, {}, {0}}));
 
     test::TempDir tmp;
@@ -57,8 +57,7 @@ TEST(RunPlan, OrdersEntriesSharingAFileUnderAnyOfItsSpellings) {
     // A file copied to where another output needs a folder not there yet: the
     // output waits for it. (Conflicts show end to end through kelvara-batch.)
     Settings s;
-    s.SaveMode = s.SaveDirFlag = s.UnKnownFlag = 1;
-    s.SaveDir = tmp.file("out");
+    std::tie(s.SaveMode, s.SaveDirFlag, s.UnKnownFlag, s.SaveDir) = std::tuple(1, 1, 1, tmp.file("out"));
     const std::vector<RunEntry> entries{{d + "/sub", "sub"}, {d + "/a.bmp", "sub/a.bmp"}, {d + "/c.bmp", "c.bmp"}};
     EXPECT_EQ(edgesOf(RunPlan(entries, s).graph()), (Edges{{}, {0}, {}}));
     EXPECT_EQ(batch::splitPathList(std::string("a\0\0b c\0", 6), '\0'), (Log{"a", "b c"}));
@@ -103,9 +102,7 @@ TEST(RunEntries, HonoursDependenciesDeliversInOrderBoundsWorkersAndStops) {
 // enabling or closing once the job no longer counts as busy is marked.
 struct FakeOwner final : JobOwner, FileListObserver {
     void runOnOwnerThread(const std::function<void()>& task) override { record("task"); task(); }
-    void setEnabled(bool on) override {
-        record(on ? idle("enable") : tester == std::this_thread::get_id() ? "disable" : "disable late");
-    }
+    void setEnabled(bool on) override { record(on ? idle("enable") : owner() ? "disable" : "disable late"); }
     void openProgress(int total) override { record("open " + std::to_string(total)); }
     void advanceProgress(const std::string& text) override { record("advance " + text); }
     void closeProgress() override { record(idle("close")); }
@@ -113,6 +110,7 @@ struct FakeOwner final : JobOwner, FileListObserver {
     void statusChanged(int position) override { record("status " + std::to_string(position)); }
     void rearranged() override { record("removed"); }
     std::string idle(const std::string& call) const { return job->busy() ? call : call + " when idle"; }
+    bool owner() const { return tester == std::this_thread::get_id(); }
     void record(const std::string& entry) { const std::lock_guard lock(mutex); log.push_back(entry); }
     Log take(bool clear = true) { const std::lock_guard lock(mutex); return clear ? std::exchange(log, {}) : log; }
     const ConversionJob* job = nullptr;

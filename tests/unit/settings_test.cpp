@@ -80,8 +80,8 @@ TEST(SettingsStore, LoadsAndSavesAsTheGoldenFilesSay) {
 TEST(SettingsStore, NeverReplacesWhatItCouldNotRead) {
     test::TempDir dir;
     buildTree(dir.path(), "unit/unreadable_tree.tsv");
-    const std::pair<const char*, int> rows[] = {
-        {"rw/unreadable.ini", 6}, {"rw/write-only.ini", 6}, {"rw/folder.ini", 6}, {"rw/fifo.ini", 6}, {"ro/kelvara.ini", 3}};
+    const std::pair<const char*, int> rows[] = {{"rw/unreadable.ini", 6}, {"rw/write-only.ini", 6},
+                                                {"rw/folder.ini", 6}, {"rw/fifo.ini", 6}, {"ro/kelvara.ini", 3}};
     const auto before = test::snapshot(dir.path());
     for (const auto& [name, compLv] : rows) {
         const auto child = [&] {
@@ -102,7 +102,8 @@ TEST(SettingsLocation, PortableCopyPicturesFolderOrHome) {
     for (const auto& row : tableRows("unit/settings_location.tsv", dir.path())) {
         const SettingsEnvironment env{row[1], row[2]};
         const auto child = [&] {
-            return (defaultSettingsFolder(row[0], env) == row[3] ? 0 : 1) | (settingsFilePath(row[0], env) == row[4] ? 0 : 2);
+            return (defaultSettingsFolder(row[0], env) == row[3] ? 0 : 1) |
+                   (settingsFilePath(row[0], env) == row[4] ? 0 : 2);
         };
         EXPECT_EQ(test::runInChild(child, {0, true}), 0) << row[0] << " " << row[1];
     }

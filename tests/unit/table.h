@@ -37,9 +37,7 @@ inline std::vector<std::vector<std::string>> tableRows(const std::string& name, 
                 row.back() += escape == std::string::npos ? line[i] : "\t\n\r"[escape];
             }
         }
-        for (std::string& field : row) {
-            if (field == "-") field.clear();
-        }
+        for (std::string& field : row) field = field == "-" ? "" : field;
         rows.push_back(std::move(row));
     }
     EXPECT_FALSE(rows.empty()) << name;
@@ -52,15 +50,11 @@ inline std::vector<std::vector<std::string>> tableRows(const std::string& name, 
 inline void buildTree(const std::string& root, const std::string& name) {
     for (const auto& row : tableRows(name)) {
         const std::string path = root + "/" + row[0];
-        if (row[1] == "dir") {
-            std::filesystem::create_directories(path);
-        } else if (row[1] == "fifo") {
-            ::mkfifo(path.c_str(), 0666);
-        } else if (row[1].starts_with("-> ")) {
-            ::symlink(row[1].substr(3).c_str(), path.c_str());
-        } else {
-            kelvara::test::writeFile(path, row[1]);
-        }
+        const bool link = row[1].starts_with("-> ");
+        if (row[1] == "dir") std::filesystem::create_directories(path);
+        if (row[1] == "fifo") ::mkfifo(path.c_str(), 0666);
+        if (link) ::symlink(row[1].substr(3).c_str(), path.c_str());
+        if (row[1] != "dir" && row[1] != "fifo" && !link) kelvara::test::writeFile(path, row[1]);
         if (row.size() > 2) ::chmod(path.c_str(), static_cast<mode_t>(std::stoi(row[2], nullptr, 8)));
     }
 }
