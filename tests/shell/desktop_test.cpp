@@ -79,7 +79,6 @@ struct Desk {
         window.showAtStoredPlace();
         for (const std::string& name : names) writeSample(dir.file(name)), list.addEntry(dir.file(name), dir.path());
     }
-    ~Desk() { EXPECT_TRUE(idle()); }
     bool idle() { return processEventsUntil([this] { return !window.job().busy(); }); }
     // The list (a '+' after each converted row, '*' after each selected in the
     // view), the services asked and the window's state; the folder shows as T.
@@ -263,8 +262,8 @@ TEST(Application, RestartsWhereItStoppedThroughTheSettingsFile) {
     const auto start = [&](const std::string& ini, Texts arguments = {}) {  // then what the window shows
         app.reset();
         test::writeFile(dir.file("kelvara.ini"), ini);
-        const StartupConfig config{dir.file("kelvara.ini"), dir.path(), dir.path(), "", "", dir.file("work"),
-                                   arguments};
+        const StartupConfig config{dir.file("kelvara.ini"), dir.path(), dir.path(), dir.file("config"),
+                                   "/opt/k/kelvara", dir.file("work"), arguments};
         app = std::make_unique<Application>(config, &services);
         app->start();
         EXPECT_TRUE(processEventsUntil([&] { return !app->window()->job().busy(); }));
@@ -282,6 +281,7 @@ TEST(Application, RestartsWhereItStoppedThroughTheSettingsFile) {
               "40,30 111 122 133 144 PNG top");
     EXPECT_EQ(app->list().cellText(0, kColumnFullPath), dir.file("work/a.bmp"));
     EXPECT_EQ(test::listDir(dir.file("work")), (Texts{"a.bmp", "a.png"}));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("config")));  // nothing recorded for the update checker
     app->window()->move(60, 70);
     app->window()->listView()->setColumnWidth(0, 222);
     app->window()->listView()->setColumnWidth(3, 155);
@@ -291,7 +291,9 @@ TEST(Application, RestartsWhereItStoppedThroughTheSettingsFile) {
     EXPECT_EQ(test::readFile(dir.file("kelvara.ini")), before);
     app.reset();
     const test::Bytes saved = test::readFile(dir.file("kelvara.ini"));
+    std::filesystem::create_directories(dir.file("config/Upcheck"));  // now the update checker's store is there
     EXPECT_EQ(start(std::string(saved.begin(), saved.end())), "60,70 222 122 133 155 XYZ top");
+    EXPECT_EQ(test::snapshot(dir.file("config")), test::snapshot(KELVARA_DATA_DIR "/desktop/upcheck"));
     EXPECT_EQ(start("[MainWnd]\nLeft=-20\nTop=99999\n"), "0,0 100 50 200 300 BMP");  // off the desktop
 }
 
