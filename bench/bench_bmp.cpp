@@ -25,7 +25,7 @@
 #include <system_error>
 #include <vector>
 
-#include "codecs/bmp.h"
+#include "codecs/codec_table.h"
 #include "image/indexed_image.h"
 
 namespace {
@@ -146,7 +146,7 @@ std::string makeSample(std::uint32_t width, Sample& s) {
 
     s.sourcePath = dir + "/source-" + std::to_string(width) + "x" + std::to_string(kHeight) + ".bmp";
     ::unlink(s.sourcePath.c_str());  // a new file: writeBmp skips the sync
-    if (!kelvara::writeBmp(s.sourcePath, image)) {
+    if (!kelvara::writeImage(kelvara::codecs()[0], s.sourcePath, image, {})) {
         return "writeBmp failed for " + s.sourcePath;
     }
     if (!readWhole(s.sourcePath, s.bytes)) {
@@ -157,7 +157,7 @@ std::string makeSample(std::uint32_t width, Sample& s) {
         return "unexpected file size " + std::to_string(s.bytes.size());
     }
     // The codec must read back what it wrote, or the timings mean nothing.
-    if (!kelvara::readBmp(s.sourcePath, s.image) || s.image.width() != width ||
+    if (!kelvara::readImage(kelvara::codecs()[0], s.sourcePath, s.image) || s.image.width() != width ||
         s.image.height() != kHeight ||
         std::memcmp(s.image.pixels(), image.pixels(), image.pixelCount()) != 0 ||
         std::memcmp(s.image.palette(), image.palette(), 3 * IndexedImage::kPaletteSize) != 0) {
@@ -294,7 +294,7 @@ void BM_ReadBmp(benchmark::State& state) {
     }
     IndexedImage image;
     for (auto _ : state) {
-        if (!kelvara::readBmp(s->sourcePath, image)) {
+        if (!kelvara::readImage(kelvara::codecs()[0], s->sourcePath, image)) {
             state.SkipWithError("readBmp failed");
             break;
         }
@@ -336,7 +336,7 @@ void BM_PlainWrite_New(benchmark::State& state) {
 
 void BM_WriteBmp_New(benchmark::State& state) {
     writeNew(state, "codec-new", [](const std::string& path, const Sample& s) {
-        return kelvara::writeBmp(path, s.image);
+        return kelvara::writeImage(kelvara::codecs()[0], path, s.image, {});
     });
 }
 
@@ -426,7 +426,7 @@ void BM_PlainWrite_Replace_Rename_Fdatasync(benchmark::State& state) {
 
 void BM_WriteBmp_Replace(benchmark::State& state) {
     writeReplace(state, "codec-replace", [](const std::string& path, const Sample& s) {
-        return kelvara::writeBmp(path, s.image);
+        return kelvara::writeImage(kelvara::codecs()[0], path, s.image, {});
     });
 }
 

@@ -35,9 +35,7 @@
 #include <system_error>
 #include <vector>
 
-#include "codecs/bmp.h"
-#include "codecs/png.h"
-#include "codecs/xyz.h"
+#include "codecs/codec_table.h"
 #include "convert/convert.h"
 #include "image/indexed_image.h"
 #include "settings/settings.h"
@@ -608,7 +606,7 @@ std::string makeData(Data& d) {
     for (const std::string* p : {&d.bmpPath, &d.pngPath, &d.xyzPath}) {
         ::unlink(p->c_str());  // new files: no sync on the way in
     }
-    if (!kelvara::writeBmp(d.bmpPath, d.image)) {
+    if (!kelvara::writeImage(kelvara::codecs()[0], d.bmpPath, d.image, {})) {
         return "writeBmp failed for " + d.bmpPath;
     }
     // The PNG and XYZ sources come from the baselines; the codec must read
@@ -618,13 +616,13 @@ std::string makeData(Data& d) {
         return "cannot write the PNG or XYZ source";
     }
     IndexedImage back;
-    if (!kelvara::readBmp(d.bmpPath, back) || !sameImage(back, d.image)) {
+    if (!kelvara::readImage(kelvara::codecs()[0], d.bmpPath, back) || !sameImage(back, d.image)) {
         return "readBmp does not give back the image";
     }
-    if (!kelvara::readPng(d.pngPath, back) || !sameImage(back, d.image)) {
+    if (!kelvara::readImage(kelvara::codecs()[1], d.pngPath, back) || !sameImage(back, d.image)) {
         return "readPng does not give back the image";
     }
-    if (!kelvara::readXyz(d.xyzPath, back) || !sameImage(back, d.image)) {
+    if (!kelvara::readImage(kelvara::codecs()[2], d.xyzPath, back) || !sameImage(back, d.image)) {
         return "readXyz does not give back the image";
     }
     std::uint32_t width = 0;
@@ -645,7 +643,7 @@ std::string makeData(Data& d) {
                                            ImageFormat::Png, settings) == ConvertStatus::Success &&
                      sameFiles(codecOut + ".png", d.pngPath);
     ::unlink((codecOut + ".xyz").c_str());
-    d.xyzSameBytes = kelvara::writeXyz(codecOut + ".xyz", d.image, kLevel) &&
+    d.xyzSameBytes = kelvara::writeImage(kelvara::codecs()[2], codecOut + ".xyz", d.image, kelvara::EncodeOptions{6, 0xF8, kLevel}) &&
                      sameFiles(codecOut + ".xyz", d.xyzPath);
     ::unlink((codecOut + ".bmp").c_str());
     d.bmpSameBytes = kelvara::convertImage(d.pngPath, codecOut + ".bmp", ImageFormat::Png,
@@ -744,7 +742,7 @@ void BM_Plain_PngToBmp(benchmark::State& state) {
 // out, which is the least any writer must hand zlib.
 void BM_WriteXyz(benchmark::State& state) {
     writeNew(state, "codec.xyz", [](const Data& d, const std::string& path) {
-        return kelvara::writeXyz(path, d.image, kLevel);
+        return kelvara::writeImage(kelvara::codecs()[2], path, d.image, kelvara::EncodeOptions{6, 0xF8, kLevel});
     });
 }
 
@@ -763,7 +761,7 @@ void BM_ReadXyz(benchmark::State& state) {
     }
     IndexedImage image;
     for (auto _ : state) {
-        if (!kelvara::readXyz(d->xyzPath, image)) {
+        if (!kelvara::readImage(kelvara::codecs()[2], d->xyzPath, image)) {
             state.SkipWithError("readXyz failed");
             break;
         }

@@ -31,12 +31,12 @@
 #include <QMetaObject>
 #include <QTimer>
 
-#include "conversion/conversion_job.h"
+#include "run/conversion_job.h"
 #include "filelist/file_list.h"
 #include "settings/settings.h"
-#include "shell/file_list_view.h"
-#include "shell/main_window.h"
-#include "shell/shell_services.h"
+#include "desktop/file_list_view.h"
+#include "desktop/main_window.h"
+#include "desktop/shell_services.h"
 
 namespace {
 
@@ -186,8 +186,8 @@ void BM_Sort_HeaderClick(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kRows);
 }
 
-// 100,000 blocking queued calls from a worker, each setting one row's status
-// on the GUI thread while its event loop runs.
+// 100,000 queued calls from a worker, each setting one row's status on the
+// GUI thread while its event loop runs.
 void BM_StatusUpdates_Bridge(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
@@ -198,15 +198,15 @@ void BM_StatusUpdates_Bridge(benchmark::State& state) {
         state.ResumeTiming();
         std::thread worker([&] {
             for (int position = 0; position < kRows; ++position) {
-                owner.runOnOwnerThread([&] { list.setStatus(position, ConvertStatus::Success); });
+                owner.post([&list, position] { list.setStatus(position, ConvertStatus::Success); });
             }
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+            owner.post([&loop] { loop.quit(); });
         });
         loop.exec();
         worker.join();
         settle();
         state.PauseTiming();
-        if (list.cellText(kRows - 1, kColumnStatus) != statusText(ConvertStatus::Success)) {
+        if (list.row(kRows - 1).result != ConvertStatus::Success) {
             state.SkipWithError("a status did not arrive");
         }
         w.reset();
@@ -219,11 +219,11 @@ ConvertStatus instantSuccess(const std::string&, const std::string&) {
     return ConvertStatus::Success;
 }
 
-// Carries out every request at once on the calling thread: the job's own
-// cost, with no window and no thread hand-off.
+// Carries out every task at once where it is posted: the job's own cost,
+// with no window and no thread hand-off.
 class InlineOwner final : public JobOwner {
   public:
-    void runOnOwnerThread(const std::function<void()>& task) override { task(); }
+    void post(std::function<void()> task) override { task(); }
     void setEnabled(bool) override {}
     void openProgress(int) override {}
     void advanceProgress(const std::string& text) override { benchmark::DoNotOptimize(text); }
@@ -251,19 +251,15 @@ void BM_ConversionRun_NoWindow(benchmark::State& state) {
 }
 
 // Forwards to the window's owner, but without the progress window: each
-// step still makes its round trip to the GUI thread, so the difference to
-// the full run is what showing the progress costs.
+// row's status still goes through the GUI thread's queue, so the difference
+// to the full run is what showing the progress costs.
 class NoProgressOwner final : public JobOwner {
   public:
     explicit NoProgressOwner(JobOwner& window) : window_(window) {}
-    void runOnOwnerThread(const std::function<void()>& task) override {
-        window_.runOnOwnerThread(task);
-    }
+    void post(std::function<void()> task) override { window_.post(std::move(task)); }
     void setEnabled(bool enabled) override { window_.setEnabled(enabled); }
     void openProgress(int) override {}
-    void advanceProgress(const std::string&) override {
-        window_.runOnOwnerThread([] {});
-    }
+    void advanceProgress(const std::string&) override {}
     void closeProgress() override {}
     void dropTopmost() override { window_.dropTopmost(); }
 
@@ -295,8 +291,7 @@ void BM_ConversionRun_Window(benchmark::State& state) {
         settle();
         state.PauseTiming();
         tick.stop();
-        if (job->done() != kRows ||
-            w->list.cellText(kRows - 1, kColumnStatus) != statusText(ConvertStatus::Success)) {
+        if (job->done() != kRows || w->list.row(kRows - 1).result != ConvertStatus::Success) {
             state.SkipWithError("the run did not reach every row");
         }
         job.reset();

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "codecs/bmp.h"
-#include "conversion/conversion_job.h"
+#include "codecs/codec_table.h"
+#include "run/conversion_job.h"
 #include "filelist/file_list.h"
 #include "filelist/gather.h"
 #include "image/indexed_image.h"
@@ -37,7 +37,9 @@ constexpr int kFilesPerFolder = 1000;
 
 class InlineOwner final : public kelvara::JobOwner {
 public:
-    void runOnOwnerThread(const std::function<void()>& task) override { task(); }
+    // The run's tasks are carried out where they are posted; this program
+    // only waits for the run to end.
+    void post(std::function<void()> task) override { task(); }
     void setEnabled(bool) override {}
     void openProgress(int) override {}
     void advanceProgress(const std::string&) override {}
@@ -80,8 +82,7 @@ Figures measure(const fs::path& root) {
     f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     f.run = peakKiB();
     for (int i = 0; i < list.rowCount(); ++i) {
-        f.converted += list.cellText(i, kelvara::kColumnStatus) ==
-                       kelvara::statusText(kelvara::ConvertStatus::Success);
+        f.converted += list.row(i).result == kelvara::ConvertStatus::Success;
     }
     return f;
 }
@@ -93,7 +94,7 @@ bool makeTree(const fs::path& root, int count) {
         image.pixels()[i] = static_cast<std::uint8_t>(i * 3);
     }
     const fs::path templateFile = root / "template.bmp";
-    if (!kelvara::writeBmp(templateFile.string(), image)) {
+    if (!kelvara::writeImage(kelvara::codecs()[0], templateFile.string(), image, {})) {
         return false;
     }
     std::error_code ec;

@@ -1,4 +1,4 @@
-// Walking a tree of 100,000 files with findFiles and gathering it into a
+// Walking a tree of 100,000 files: gathering it into a
 // fresh FileList, next to `find DIR -type f` over the same tree in the same
 // run, so that the walk's cost shows as a ratio against a tool that only
 // enumerates.
@@ -97,23 +97,6 @@ void setFileCounters(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kFileCount);
 }
 
-void BM_FindFiles(benchmark::State& state) {
-    const std::string& root = treeRoot();
-    if (root.empty()) {
-        state.SkipWithError("no tree");
-        return;
-    }
-    for (auto _ : state) {
-        std::vector<std::string> files = kelvara::findFiles(root);
-        if (files.size() != kFileCount) {
-            state.SkipWithError("findFiles missed files");
-            break;
-        }
-        benchmark::DoNotOptimize(files.data());
-    }
-    setFileCounters(state);
-}
-
 void BM_GatherPath(benchmark::State& state) {
     const std::string& root = treeRoot();
     if (root.empty()) {
@@ -143,7 +126,7 @@ double childCpuMs() {
 }
 
 // find's output goes to /dev/null: it still formats and writes every name,
-// as findFiles builds every path. Its CPU time is find's own (the child's),
+// as gathering builds every path. Its CPU time is find's own (the child's),
 // for a comparison that other load on the machine does not skew.
 void BM_Find(benchmark::State& state) {
     const std::string& root = treeRoot();
@@ -173,7 +156,7 @@ void BM_Find(benchmark::State& state) {
     setFileCounters(state);
 }
 
-BENCHMARK(BM_FindFiles)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 BENCHMARK(BM_GatherPath)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Find)->UseRealTime()->Unit(benchmark::kMillisecond);
 

@@ -12,27 +12,21 @@
 #include <cstdio>
 #include <memory>
 
-#include "convert/convert.h"
+#include "codecs/codec_table.h"
+#include "kelvara_version.h"
 
-#ifndef KELVARA_VERSION
-#define KELVARA_VERSION "unknown"
-#endif
 
 namespace kelvara::batch {
 
 namespace {
 
-// Indexed by ImageFormat and by the Filter setting.
-constexpr std::array<const char*, 3> kFormatNames = {"bmp", "png", "xyz"};
 // Indexed by the Existing setting.
 constexpr std::array<const char*, 3> kExistingNames = {"overwrite", "skip", "rename"};
+// Indexed by the Filter setting.
 constexpr std::array<const char*, 6> kFilterNames = {"none",    "sub",   "up",
                                                      "average", "paeth", "all"};
 static_assert(kFilterNames.size() == pngFilterMasks.size());
 
-// Far beyond any sensible machine; a typo like -j 1000000 would otherwise
-// try to start a million threads.
-constexpr unsigned kMaxJobs = 1024;
 
 constexpr char kFooter[] =
     R"(Each PATH (file or folder; folders are walked) is gathered into one list, listed
@@ -110,11 +104,14 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv,
 
     std::string to, others, filter, out;
     int pngLevel = 0, xyzLevel = 0;
-    unsigned jobs = 0;
+    int jobs = 0;
     std::string filesFrom, config;
     bool flat = false, keepTree = false, version = false;
 
-    const auto formats = std::vector<std::string>(kFormatNames.begin(), kFormatNames.end());
+    std::vector<std::string> formats;
+    for (const Codec& codec : codecs()) {
+        formats.emplace_back(codec.extension);
+    }
     const auto filters = std::vector<std::string>(kFilterNames.begin(), kFilterNames.end());
     const auto notEmpty = [](const std::string& s) {
         return s.empty() ? std::string("empty value") : std::string();
@@ -154,7 +151,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv,
                                         CLI::ignore_case)));
     app.add_option("-j,--jobs", jobs, "Parallel workers (default: online processors)")
         ->type_name("N")
-        ->check(quiet(CLI::Range(1u, kMaxJobs)));
+        ->check(quiet(CLI::Range(1, kMaxJobs)));
     auto* filesOpt = app.add_option("--files-from", filesFrom,
                                     "Read more paths from FILE, one per line ('-': standard input)")
                          ->type_name("FILE")
@@ -194,7 +191,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv,
     }
 
     if (toOpt->count() > 0) {
-        o.saveMode = indexOf(kFormatNames, toLower(to));
+        o.saveMode = static_cast<int>(codecForExtension(to)->format);
     }
     if (outOpt->count() > 0) {
         o.outDir = withoutTrailingSlashes(absolutePath(out, currentDirectory));

@@ -24,7 +24,7 @@ struct BatchOptions {
     std::optional<int> pngFilter;  // index into pngFilterMasks
     std::optional<int> xyzLevel;
     std::optional<int> existing;  // --existing: the Existing setting
-    unsigned jobs = 0;  // 0: one per online processor
+    int jobs = 0;  // 0: the Jobs setting (0 there: one per online processor)
     std::optional<std::string> filesFrom;
     bool nullSeparated = false;
     bool dryRun = false;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "conversion/output_policy.h"
+#include "convert/output_policy.h"
 #include "convert/convert.h"
 #include "filelist/gather.h"
 

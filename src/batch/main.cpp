@@ -23,9 +23,9 @@
 
 #include "batch/batch_options.h"
 #include "batch/batch_report.h"
-#include "batch/batch_schedule.h"
-#include "conversion/output_policy.h"
-#include "conversion/run_plan.h"
+#include "run/worker_pool.h"
+#include "convert/output_policy.h"
+#include "run/run_plan.h"
 #include "io/deep_path.h"
 #include "io/standard_streams.h"
 #include "filelist/file_list.h"
@@ -263,13 +263,10 @@ int dryRun(const FileList& list, const RunPlan& plan, const Settings& settings,
     return out.broken() || anyConflict ? kExitFailed : 0;
 }
 
-int convertAll(const FileList& list, const RunPlan& plan, const BatchOptions& options,
+int convertAll(const FileList& list, const RunPlan& plan, const Settings& settings,
+               const BatchOptions& options,
                LineOutput& out, StatusCounts& counts, Clock::time_point start) {
-    unsigned jobs = options.jobs;
-    if (jobs == 0) {
-        const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
-        jobs = online > 0 ? static_cast<unsigned>(online) : 1u;
-    }
+    const unsigned jobs = workerCount(options.jobs != 0 ? options.jobs : settings.Jobs);
 
     ProgressLine progress;
     std::size_t reported = 0;
@@ -369,7 +366,7 @@ int run(const BatchOptions& options, const std::string& cwd) {
 
     const int status = options.dryRun
                            ? dryRun(list, plan, *settings, options, out, counts, start)
-                           : convertAll(list, plan, options, out, counts, start);
+                           : convertAll(list, plan, *settings, options, out, counts, start);
     return status == 0 && anyOmitted ? kExitFailed : status;
 }
 

@@ -14,9 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/bmp.h"
-#include "codecs/png.h"
-#include "codecs/xyz.h"
+#include "codecs/codec_table.h"
 #include "image/indexed_image.h"
 
 namespace {
@@ -170,14 +168,18 @@ int main(int argc, char** argv) {
     ::mkdir(dir.c_str(), 0777);
     ::mkdir((dir + "/sprites").c_str(), 0777);
 
-    constexpr unsigned kAllFilters = 0xF8;
     bool ok = true;
     IndexedImage image;
-    auto bmp = [&](const std::string& name) { ok = ok && writeBmp(dir + "/" + name, image); };
-    auto png = [&](const std::string& name) {
-        ok = ok && writePng(dir + "/" + name, image, 9, kAllFilters);
+    EncodeOptions options;
+    options.pngLevel = options.xyzLevel = 9;
+    const auto writer = [&](ImageFormat format) {
+        return [&, format](const std::string& name) {
+            ok = ok && writeImage(*codecFor(format), dir + "/" + name, image, options);
+        };
     };
-    auto xyz = [&](const std::string& name) { ok = ok && writeXyz(dir + "/" + name, image, 9); };
+    const auto bmp = writer(ImageFormat::Bmp);
+    const auto png = writer(ImageFormat::Png);
+    const auto xyz = writer(ImageFormat::Xyz);
 
     ok = ok && paint(image, 80, 48, sunsetColour, [](int x, int y) {
              // A vertical ramp with a sun disc and a little dither.

@@ -201,12 +201,8 @@ bool readRle8Rows(ImageFile& file, IndexedImage& image, bool topDown) {
 
 }  // namespace
 
-bool readBmp(const std::string& sourcePath, IndexedImage& image) {
+bool readBmp(ImageFile& file, IndexedImage& image) {
     image.reset();
-    ImageFile file;
-    if (!file.open(sourcePath, false)) {
-        return false;
-    }
     BmpLayout layout;
     if (!readHeaders(file, layout) || layout.bitCount != 8) {
         return false;
@@ -254,11 +250,7 @@ bool readBmp(const std::string& sourcePath, IndexedImage& image) {
     return true;
 }
 
-std::uint16_t probeBmp(const std::string& sourcePath) {
-    ImageFile file;
-    if (!file.open(sourcePath, false)) {
-        return 0;
-    }
+std::uint16_t probeBmp(ImageFile& file) {
     BmpLayout layout;
     return readHeaders(file, layout) ? layout.bitCount : 0;
 }
@@ -313,10 +305,5 @@ bool writeBmp(ImageFile& file, const IndexedImage& image) {
     return !file.failed();
 }
 
-bool writeBmp(const std::string& targetPath, const IndexedImage& image) {
-    ImageFile file;
-    return image.hasPixels() && file.open(targetPath, true) && writeBmp(file, image) &&
-           file.commit();
-}
 
 }  // namespace kelvara

@@ -11,16 +11,14 @@ namespace kelvara {
 // Reads an 8-bit bitmap (40-byte info header or 12-byte core header; plain
 // rows or RLE8) into image. False, leaving image empty, when the file is not
 // such a bitmap, has no pixels, or lacks pixel data it declares.
-bool readBmp(const std::string& sourcePath, IndexedImage& image);
+bool readBmp(ImageFile& source, IndexedImage& image);
 
 // The bit count of a bitmap with a 40- or 12-byte header, 0 for anything
 // else (including a file that ends inside its headers).
-std::uint16_t probeBmp(const std::string& sourcePath);
+std::uint16_t probeBmp(ImageFile& source);
 
 // Writes image as an 8-bit bitmap with a 40-byte header and its whole
-// palette. The target is replaced only when the whole file was written.
-bool writeBmp(const std::string& targetPath, const IndexedImage& image);
-// The same into a stream open for writing, which the caller commits.
+// palette into a stream open for writing, which the caller commits.
 bool writeBmp(ImageFile& target, const IndexedImage& image);
 
 }  // namespace kelvara

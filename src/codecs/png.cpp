@@ -175,9 +175,8 @@ bool buildRowPointers(const IndexedImage& image, SharedBuffer<png_bytep>& rows) 
 
 }  // namespace
 
-bool readPng(const std::string& sourcePath, IndexedImage& image) {
-    ImageFile file;
-    if (!file.open(sourcePath, false) || !hasPngSignature(file)) {
+bool readPng(ImageFile& file, IndexedImage& image) {
+    if (!hasPngSignature(file)) {
         return false;
     }
     PngHandles handles(false);
@@ -236,9 +235,8 @@ bool readPng(const std::string& sourcePath, IndexedImage& image) {
     return true;
 }
 
-int probePng(const std::string& sourcePath) {
-    ImageFile file;
-    if (!file.open(sourcePath, false) || !hasPngSignature(file)) {
+int probePng(ImageFile& file) {
+    if (!hasPngSignature(file)) {
         return 0;
     }
     PngHandles handles(false);
@@ -287,11 +285,5 @@ bool writePng(ImageFile& file, const IndexedImage& image, int level, unsigned fi
     return !file.failed();
 }
 
-bool writePng(const std::string& targetPath, const IndexedImage& image, int level,
-              unsigned filterMask) {
-    ImageFile file;
-    return image.hasPixels() && file.open(targetPath, true) &&
-           writePng(file, image, level, filterMask) && file.commit();
-}
 
 }  // namespace kelvara

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 #include "image/indexed_image.h"
 #include "io/image_file.h"
 
@@ -10,19 +8,16 @@ namespace kelvara {
 // Reads a PNG whose pixels are one byte deep (8-bit palette or 8-bit grey,
 // the latter with a grey ramp palette). A palette file's tRNS values become
 // the image's palette alpha. False for anything else or any decoding error.
-bool readPng(const std::string& sourcePath, IndexedImage& image);
+bool readPng(ImageFile& source, IndexedImage& image);
 
 // channels x bit depth after stripping alpha, or 0 when the file is not a
 // PNG or cannot be decoded that far.
-int probePng(const std::string& sourcePath);
+int probePng(ImageFile& source);
 
 // Writes an 8-bit palette PNG (IHDR, PLTE with every palette entry, tRNS
 // when the image has palette alpha, IDAT, IEND) with the zlib level and
-// libpng filter mask given. The target is replaced only when the whole file
-// was written.
-bool writePng(const std::string& targetPath, const IndexedImage& image, int level,
-              unsigned filterMask);
-// The same into a stream open for writing, which the caller commits.
+// libpng filter mask given, into a stream open for writing, which the caller
+// commits.
 bool writePng(ImageFile& target, const IndexedImage& image, int level, unsigned filterMask);
 
 }  // namespace kelvara

@@ -20,12 +20,8 @@ constexpr std::uint64_t kMaxDeflateRatio = 1032;
 
 }  // namespace
 
-bool readXyz(const std::string& sourcePath, IndexedImage& image) {
+bool readXyz(ImageFile& file, IndexedImage& image) {
     image.reset();
-    ImageFile file;
-    if (!file.open(sourcePath, false)) {
-        return false;
-    }
     std::uint8_t header[kHeaderSize];
     if (file.read(header, kHeaderSize) != kHeaderSize || std::memcmp(header, kMagic, 4) != 0) {
         return false;
@@ -65,9 +61,9 @@ bool readXyz(const std::string& sourcePath, IndexedImage& image) {
     return true;
 }
 
-int probeXyz(const std::string& sourcePath) {
+int probeXyz(ImageFile& file) {
     IndexedImage image;
-    return readXyz(sourcePath, image) ? 8 : 0;
+    return readXyz(file, image) ? 8 : 0;
 }
 
 bool writeXyz(ImageFile& file, const IndexedImage& image, int level) {
@@ -96,10 +92,5 @@ bool writeXyz(ImageFile& file, const IndexedImage& image, int level) {
     return !file.failed();
 }
 
-bool writeXyz(const std::string& targetPath, const IndexedImage& image, int level) {
-    ImageFile file;
-    return image.hasPixels() && level >= -1 && level <= 9 && file.open(targetPath, true) &&
-           writeXyz(file, image, level) && file.commit();
-}
 
 }  // namespace kelvara

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 #include "image/indexed_image.h"
 #include "io/image_file.h"
 
@@ -11,14 +9,12 @@ namespace kelvara {
 // the 768-byte RGB palette followed by the pixel indices, top row first.
 // False, leaving image empty, for a zero size or a stream that is damaged or
 // holds less than palette and pixels (more is allowed and dropped).
-bool readXyz(const std::string& sourcePath, IndexedImage& image);
+bool readXyz(ImageFile& source, IndexedImage& image);
 
 // 8 when readXyz accepts the file, otherwise 0.
-int probeXyz(const std::string& sourcePath);
+int probeXyz(ImageFile& source);
 
-// Level -1..9. The target is replaced only when the whole file was written.
-bool writeXyz(const std::string& targetPath, const IndexedImage& image, int level);
-// The same into a stream open for writing, which the caller commits.
+// Level -1..9, into a stream open for writing, which the caller commits.
 bool writeXyz(ImageFile& target, const IndexedImage& image, int level);
 
 }  // namespace kelvara

@@ -38,11 +38,6 @@ struct DeflateGuard {
     }
 };
 
-struct Chunks {
-    std::array<Bytef, kZlibInputChunk> in;
-    std::array<Bytef, kZlibOutputChunk> out;
-};
-
 // A compressed stream missing any of its bytes is useless: a memory target
 // that is full, or a file that failed, ends the job.
 bool putAll(ImageFile& target, const Bytef* data, std::uint64_t n) {
@@ -53,85 +48,6 @@ bool putAll(ImageFile& target, const Bytef* data, std::uint64_t n) {
 constexpr std::uint64_t kMaxSlice = std::uint64_t{1} << 30;
 
 }  // namespace
-
-bool inflateStream(ImageFile& source, ImageFile& target) {
-    if (!source.isOpen() || source.isWritable() || !target.isOpen() || !target.isWritable()) {
-        return false;
-    }
-    Chunks chunks;  // 64 KiB of fixed working space, nothing allocated
-    z_stream stream{};
-    if (inflateInit(&stream) != Z_OK) {
-        return false;
-    }
-    InflateGuard guard{stream};
-    stream.next_out = chunks.out.data();
-    stream.avail_out = kZlibOutputChunk;
-    for (;;) {
-        if (stream.avail_in == 0) {
-            stream.next_in = chunks.in.data();
-            stream.avail_in = static_cast<uInt>(source.read(chunks.in.data(), kZlibInputChunk));
-        }
-        const int result = inflate(&stream, Z_NO_FLUSH);
-        if (result == Z_STREAM_END) {
-            target.write(chunks.out.data(), kZlibOutputChunk - stream.avail_out);
-            return guard.end() == Z_OK;
-        }
-        if (result != Z_OK) {
-            return false;  // corrupt data, or the input ran out before the end
-        }
-        if (stream.avail_out == 0) {
-            target.write(chunks.out.data(), kZlibOutputChunk);
-            if (target.failed()) {
-                return false;  // a file that cannot be written: stop early
-            }
-            stream.next_out = chunks.out.data();
-            stream.avail_out = kZlibOutputChunk;
-        }
-    }
-}
-
-bool deflateStream(ImageFile& source, ImageFile& target, int level) {
-    if (!source.isOpen() || source.isWritable() || !target.isOpen() || !target.isWritable() ||
-        level < -1 || level > 9) {
-        return false;
-    }
-    Chunks chunks;  // 64 KiB of fixed working space, nothing allocated
-    z_stream stream{};
-    if (deflateInit(&stream, level) != Z_OK) {
-        return false;
-    }
-    DeflateGuard guard{stream};
-    int flush = Z_NO_FLUSH;
-    stream.next_out = chunks.out.data();
-    stream.avail_out = kZlibOutputChunk;
-    for (;;) {
-        if (stream.avail_in == 0 && flush == Z_NO_FLUSH) {
-            stream.next_in = chunks.in.data();
-            stream.avail_in = static_cast<uInt>(source.read(chunks.in.data(), kZlibInputChunk));
-            if (stream.avail_in < kZlibInputChunk) {
-                flush = Z_FINISH;
-            }
-        }
-        if (source.failed()) {
-            return false;  // a read error is not the end of the data
-        }
-        const int result = deflate(&stream, flush);
-        if (result == Z_STREAM_END) {
-            return putAll(target, chunks.out.data(), kZlibOutputChunk - stream.avail_out) &&
-                   guard.end() == Z_OK;
-        }
-        if (result != Z_OK) {
-            return false;
-        }
-        if (stream.avail_out == 0) {
-            if (!putAll(target, chunks.out.data(), kZlibOutputChunk)) {
-                return false;
-            }
-            stream.next_out = chunks.out.data();
-            stream.avail_out = kZlibOutputChunk;
-        }
-    }
-}
 
 bool inflateInto(ImageFile& source, const iovec* parts, int count, std::uint64_t& filled) {
     filled = 0;

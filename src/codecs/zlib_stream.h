@@ -8,17 +8,9 @@
 
 namespace kelvara {
 
-// Input and output chunk sizes of the stream helpers.
+// Input and output chunk sizes of the stream helpers' working space.
 inline constexpr unsigned kZlibInputChunk = 32768;
 inline constexpr unsigned kZlibOutputChunk = 32812;
-
-// Decompresses one zlib stream from source (open for reading) into target
-// (open for writing). True only when the stream reached its end intact.
-bool inflateStream(ImageFile& source, ImageFile& target);
-
-// Compresses everything from source's position to its end into one zlib
-// stream written to target, at level -1..9.
-bool deflateStream(ImageFile& source, ImageFile& target, int level);
 
 // Decompresses one zlib stream from source straight into the caller's
 // blocks, filling them in order; no copy of the output is made. What the

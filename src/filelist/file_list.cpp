@@ -13,36 +13,34 @@ const std::string& emptyText() {
     return empty;
 }
 
-// Byte-wise equal to statusText(ConvertStatus::Success): the marker of rows
-// removeSucceeded takes, whatever run set it.
-const std::string& successText() { return statusText(ConvertStatus::Success); }
-
 }  // namespace
 
-const std::string& statusText(ConvertStatus status) {
-    static const std::array<std::string, kConvertStatusCount> texts = {
-        "正常終了", "スキップ", "ファイルのコピーに失敗", "非対応の形式", "8ビットカラーではない",
-        "書き出しエラー", "出力先が他のファイルと衝突",
-    };
-    const auto code = static_cast<std::int32_t>(status);
-    if (code < 0 || code >= static_cast<std::int32_t>(texts.size())) {
-        return emptyText();
-    }
-    return texts[static_cast<std::size_t>(code)];
-}
-
-const std::string& FileEntry::cell(int column) const {
+const std::string& FileList::cell(int position, int column) const {
+    const FileEntry& entry = rows_[static_cast<std::size_t>(position)];
     switch (column) {
         case kColumnRelativePath:
-            return relativePath;
+            return entry.relativePath;
         case kColumnStatus:
-            return status;
+            if (texts_ == nullptr) {
+                return emptyText();
+            }
+            return (*texts_)[entry.result ? static_cast<std::size_t>(*entry.result) : kWaitingSlot];
         case kColumnBaseDirectory:
-            return baseDirectory;
+            return entry.baseDirectory;
         case kColumnFullPath:
-            return fullPath;
+            return entry.fullPath;
         default:
             return emptyText();
+    }
+}
+
+void FileList::setStatusTexts(const StatusTexts* texts) {
+    if (observer_ != nullptr) {
+        observer_->aboutToRearrange();
+    }
+    texts_ = texts;
+    if (observer_ != nullptr) {
+        observer_->rearranged();
     }
 }
 
@@ -62,7 +60,6 @@ bool FileList::addEntry(const std::string& fullPath, const std::string& baseDire
     // A base that is not really a prefix, or longer than the path, must not
     // crash: whatever follows the first base.size() + 1 bytes is taken.
     entry.relativePath = fullPath.substr(std::min(baseDirectory.size() + 1, fullPath.size()));
-    entry.status = kWaitingText;
     entry.baseDirectory = baseDirectory;
     entry.fullPath = fullPath;
     entry.sequence = nextSequence_;
@@ -90,14 +87,18 @@ std::string FileList::cellText(int position, int column) const {
     if (position < 0 || position >= rowCount()) {
         return {};
     }
-    return row(position).cell(column);
+    return cell(position, column);
 }
 
 void FileList::setStatus(int position, ConvertStatus status) {
     if (position < 0 || position >= rowCount()) {
         return;
     }
-    rows_[static_cast<std::size_t>(position)].status = statusText(status);
+    // A value outside the enumeration would index past the texts.
+    if (static_cast<std::size_t>(status) >= kConvertStatusCount) {
+        return;
+    }
+    rows_[static_cast<std::size_t>(position)].result = status;
     if (observer_ != nullptr) {
         observer_->statusChanged(position);
     }
@@ -156,8 +157,7 @@ void FileList::removeSelected() {
 }
 
 void FileList::removeSucceeded() {
-    const std::string& success = successText();
-    removeWhere([&success](const FileEntry& entry) { return entry.status == success; });
+    removeWhere([](const FileEntry& entry) { return entry.result == ConvertStatus::Success; });
 }
 
 void FileList::notifySelectionChanged() {
@@ -263,8 +263,8 @@ bool FileList::sortByColumn(int column) {
     const int direction = previous == 0 ? 1 : -previous;
 
     CollationKeys keys;
-    for (const FileEntry& entry : rows_) {
-        keys.add(entry.cell(column));
+    for (int i = 0; i < rowCount(); ++i) {
+        keys.add(cell(i, column));
     }
     struct Item {
         const char* key;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -19,22 +21,18 @@ enum FileColumn : int {
     kColumnCount = 4,
 };
 
-// Status texts (UTF-8). The success text also marks the rows removeSucceeded takes.
-inline constexpr std::string_view kWaitingText = "待機中";
-// The text of a conversion result; an empty text for a value outside the
-// enumeration (a row then simply shows nothing rather than stale text).
-const std::string& statusText(ConvertStatus status);
+// What the status column shows: a text per ConvertStatus, then the text of
+// a row no run has set yet. The program that shows the list provides them.
+using StatusTexts = std::array<std::string, kConvertStatusCount + 1>;
+inline constexpr std::size_t kWaitingSlot = kConvertStatusCount;
 
 struct FileEntry {
     std::string relativePath;
-    std::string status;
     std::string baseDirectory;
     std::string fullPath;
     std::int32_t sequence = 0;
+    std::optional<ConvertStatus> result;  // none until a run has set it
     bool selected = false;
-
-    // The cell of a column, or an empty text for a column out of range.
-    const std::string& cell(int column) const;
 };
 
 // Told about every change of a FileList, before and after it, on the thread
@@ -55,11 +53,16 @@ public:
 // its exact full path.
 class FileList {
 public:
-    FileList() = default;
+    // texts: what the status column shows; none (null) shows nothing there.
+    // They must outlive the list.
+    explicit FileList(const StatusTexts* texts = nullptr) : texts_(texts) {}
     FileList(const FileList&) = delete;
     FileList& operator=(const FileList&) = delete;
 
     void setObserver(FileListObserver* observer) { observer_ = observer; }
+    // Another set of status texts (another language): every row shows its
+    // result in them at once.
+    void setStatusTexts(const StatusTexts* texts);
 
     int rowCount() const { return static_cast<int>(rows_.size()); }
     bool containsPath(const std::string& fullPath) const;
@@ -68,13 +71,15 @@ public:
     // one separator after it. False when the path was listed already.
     bool addEntry(const std::string& fullPath, const std::string& baseDirectory);
     std::string cellText(int position, int column) const;
+    // The cell of a valid position, or an empty text for a column out of range.
+    const std::string& cell(int position, int column) const;
     void setStatus(int position, ConvertStatus status);
 
     void removeAll();
     // Removes the selected rows, then selects the row that now stands where
     // the first removed one stood.
     void removeSelected();
-    // Removes every row whose status is the success text.
+    // Removes every row whose last run succeeded.
     void removeSucceeded();
 
     void selectAll();
@@ -112,6 +117,7 @@ private:
     int sortColumn_ = -1;
     int sortDirection_ = 0;
     FileListObserver* observer_ = nullptr;
+    const StatusTexts* texts_ = nullptr;
 };
 
 }  // namespace kelvara

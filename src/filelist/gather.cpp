@@ -10,7 +10,7 @@
 #include <memory>
 #include <utility>
 
-#include "conversion/path_toolkit.h"
+#include "io/path_toolkit.h"
 #include "io/deep_path.h"
 
 namespace kelvara {
@@ -308,12 +308,6 @@ GatherCount gatherPath(FileList& list, const std::string& path, const std::strin
             break;
     }
     return count;
-}
-
-std::vector<std::string> findFiles(const std::string& folder, const GatherOptions& options) {
-    std::vector<std::string> files;
-    walk(folder, options, [&](const std::string& file) { files.push_back(file); });
-    return files;
 }
 
 std::string lexicallyNormal(std::string_view path) {

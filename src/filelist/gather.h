@@ -35,24 +35,19 @@ struct GatherCount {
     std::size_t duplicates = 0;  // of those, listed already
 };
 
-// Adds a file, or every file below a folder (as findFiles walks it), to the
-// list. "." and ".." are resolved in the text first and trailing separators
-// dropped, so every relative path lies below its base. A path that is
-// missing, or neither a regular file nor a folder, adds nothing. base is the
+// Adds a file, or every file below a folder, to the list: a folder's files
+// in byte-wise name order before its subfolders, each subfolder's tree whole
+// before the next; links to folders followed, but never into a folder already
+// on the current path; FIFOs, sockets and devices left out (and reported).
+// The walk goes down through folder descriptors, so depth is no limit. "."
+// and ".." are resolved in the text first and trailing separators dropped,
+// so every relative path lies below its base. A path that is missing, or
+// neither a regular file nor a folder, adds nothing. base is the
 // folder relative paths are measured from; empty means the parent of `path`
 // (so a walked folder's own name starts every relative path, and a single
 // file's relative path is its name).
 GatherCount gatherPath(FileList& list, const std::string& path, const std::string& base,
                        const GatherOptions& options = {});
-
-// Every file below folder, at any depth: a folder's files (in byte-wise name
-// order) before its subfolders, each subfolder's tree whole before the next.
-// A path is the folder, '/' and the name, even after a folder ending in '/'.
-// Only regular files count (links to them included): FIFOs, sockets and
-// devices are left out. Links to folders are followed, but never into a
-// folder already on the current path. The walk goes down through folder
-// descriptors, so depth is no limit. What it leaves out it tells onOmitted.
-std::vector<std::string> findFiles(const std::string& folder, const GatherOptions& options = {});
 
 // "." and ".." resolved in the text (".." of the root stays the root), "//"
 // made one, trailing '/' dropped (the root stays "/").

@@ -18,8 +18,8 @@ struct PaletteEntry {
 static_assert(sizeof(PaletteEntry) == 3);
 
 // An 8-bit palette image: width x height indices, top row first, no row
-// padding, and always 256 palette entries once sized. Rows are walked with
-// the cursor, which is clamped to the pixel storage on every step.
+// padding, and always 256 palette entries once sized. Codecs reach rows by
+// index (row(y)).
 class IndexedImage {
 public:
     static constexpr unsigned kPaletteSize = 256;
@@ -35,7 +35,6 @@ public:
     // must check.
     void setSize(std::uint32_t width, std::uint32_t height, bool zeroPixels = true);
     void reset();
-    void clear(bool withPalette);
     bool setPaletteEntry(std::uint16_t index, std::uint8_t red, std::uint8_t green,
                          std::uint8_t blue);
     // Opacity of the first `count` palette entries (the rest are opaque), as
@@ -43,9 +42,6 @@ public:
     // More than 256 values are cut; setSize and reset empty it.
     void setPaletteAlpha(const std::uint8_t* values, std::size_t count);
 
-    std::uint8_t* seekPixel(std::uint16_t x, std::uint16_t y);
-    std::uint8_t* previousRow();
-    std::uint8_t* nextRow();
 
     std::uint16_t width() const { return width_; }
     std::uint16_t height() const { return height_; }
@@ -58,7 +54,6 @@ public:
     }
     const PaletteEntry* palette() const { return palette_.data(); }
     std::size_t paletteCount() const { return palette_.count(); }
-    std::uint8_t* cursor() const { return cursor_; }
     const std::uint8_t* paletteAlpha() const { return alpha_.data(); }
     std::size_t paletteAlphaCount() const { return alphaCount_; }
 
@@ -67,7 +62,6 @@ private:
     std::uint16_t height_ = 0;
     SharedBuffer<std::uint8_t> pixels_;
     SharedBuffer<PaletteEntry> palette_;
-    std::uint8_t* cursor_ = nullptr;
     std::array<std::uint8_t, kPaletteSize> alpha_{};
     std::size_t alphaCount_ = 0;
 };

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <vector>
 
-#include "conversion/path_toolkit.h"
+#include "io/path_toolkit.h"
 
 namespace kelvara {
 

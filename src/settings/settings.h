@@ -4,6 +4,10 @@
 
 namespace kelvara {
 
+// Far beyond any sensible machine: a typo such as 1000000 must not start a
+// million threads.
+inline constexpr int kMaxJobs = 1024;
+
 // Every user setting, named after its key in the settings file. One record
 // exists for the process; code that needs it is handed a reference.
 struct Settings {
@@ -29,6 +33,8 @@ struct Settings {
     bool TopMost = false;
     // A target that exists but is no file of the run: 0 overwrite, 1 skip, 2 rename.
     int Existing = 0;
+    // Parallel workers of a run; 0: one per processor.
+    int Jobs = 0;
 };
 
 }  // namespace kelvara

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
-#include "conversion/path_toolkit.h"
+#include "io/path_toolkit.h"
 #include "settings/ini_file.h"
 
 namespace kelvara {
@@ -144,6 +144,7 @@ void bindAllSettings(SettingsStore& store, Settings& s, int desktopWidth, int de
     store.bindIntInRange("Convert", "SaveDirFlag", s.SaveDirFlag, 0, 0, 1);
     store.bindIntInRange("Convert", "UnKnownFlag", s.UnKnownFlag, 0, 0, 1);
     store.bindIntInRange("Convert", "Existing", s.Existing, 0, 0, 2);
+    store.bindIntInRange("Convert", "Jobs", s.Jobs, 0, 0, kMaxJobs);
     store.bindBool("Convert", "ReproduceDir", s.ReproduceDir, true);
     store.bindBool("Convert", "DelSuccessItem", s.DelSuccessItem, true);
     store.bindBool("Convert", "AutoConvert1", s.AutoConvert1, false);

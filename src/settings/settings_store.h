@@ -82,7 +82,7 @@ class SettingsStore {
     std::vector<SettingBinding> bindings_;
 };
 
-// Binds the twenty-one settings of `settings` in their usual order. The window
+// Binds every setting of `settings` in its usual order. The window
 // position must lie on a desktop of the given size. Both folders default to
 // defaultFolder (see defaultSettingsFolder); an empty SaveDir counts as unset,
 // since an empty output folder would put every target under the root.

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "conversion/path_toolkit.h"
+#include "io/path_toolkit.h"
 
 using namespace kelvara;
 

@@ -23,14 +23,15 @@
 #include <map>
 #include <sstream>
 
-#include "platform/drop_paths.h"
-#include "platform/progress_window.h"
-#include "settings/settings_dialog.h"
-#include "shell/application.h"
-#include "shell/command_ids.h"
-#include "shell/file_list_view.h"
-#include "shell/main_window.h"
-#include "shell/shell_services.h"
+#include "desktop/status_texts.h"
+#include "desktop/drop_paths.h"
+#include "desktop/progress_window.h"
+#include "desktop/settings_dialog.h"
+#include "desktop/application.h"
+#include "desktop/command_ids.h"
+#include "desktop/file_list_view.h"
+#include "desktop/main_window.h"
+#include "desktop/shell_services.h"
 #include "support/support.h"
 #include "unit/table.h"
 
@@ -86,7 +87,7 @@ struct Desk {
         std::string seen = "mode=" + std::to_string(settings.SaveMode) + " rows=";
         for (int i = 0; i < list.rowCount(); ++i) {
             seen += (i ? "," : "") + list.cellText(i, 0);
-            seen += list.cellText(i, 1) == statusText(ConvertStatus::Success) ? "+" : "";
+            seen += list.cellText(i, 1) == statusTexts()[static_cast<std::size_t>(ConvertStatus::Success)] ? "+" : "";
             seen += window.listView()->selectionModel()->isRowSelected(i) ? "*" : "";
         }
         seen += services.calls + (window.isVisible() ? "" : " closed");
@@ -104,7 +105,7 @@ struct Desk {
         std::tie(s.SaveDir, s.LastDir, s.DelSuccessItem, s.SaveMode) = std::tuple(dir.path(), dir.path(), false, 2);
         return s;
     }();
-    FileList list;
+    FileList list{&statusTexts()};
     FakeServices services;
     MainWindow window{list, settings, services, "/opt/kelvara-here"};
     QAbstractItemModelTester tester{&window.model(), QAbstractItemModelTester::FailureReportingMode::Fatal};
@@ -184,7 +185,7 @@ TEST(MainWindow, RunDisablesTheWindowShowsProgressAndSetsStatuses) {
     const ConvertStatus statuses[] = {ConvertStatus::TargetConflict, ConvertStatus::Success, ConvertStatus::Success,
                                       ConvertStatus::UnsupportedFormat};
     for (int row = 0; row < 4; ++row)  // as the view shows them
-        EXPECT_EQ(desk.window.model().index(row, 1).data().toString().toStdString(), statusText(statuses[row]));
+        EXPECT_EQ(desk.window.model().index(row, 1).data().toString().toStdString(), statusTexts()[static_cast<std::size_t>(statuses[row])]);
     desk.window.move(33, 44);
     EXPECT_TRUE(desk.window.close());
     EXPECT_EQ(QPoint(desk.settings.Left, desk.settings.Top), QPoint(33, 44));

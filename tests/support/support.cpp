@@ -19,9 +19,6 @@
 #include <random>
 #include <stdexcept>
 
-#include "codecs/bmp.h"
-#include "codecs/png.h"
-#include "codecs/xyz.h"
 
 namespace kelvara::test {
 
@@ -203,17 +200,24 @@ std::string imageDifference(const IndexedImage& actual, const IndexedImage& expe
     return {};
 }
 
+bool Format::read(const std::string& path, IndexedImage& image) const {
+    return readImage(*codecFor(format), path, image);
+}
+
+int Format::probe(const std::string& path) const { return probeImage(*codecFor(format), path); }
+
+bool Format::write(const std::string& path, const IndexedImage& image) const {
+    return writeImage(*codecFor(format), path, image, EncodeOptions{});
+}
+
 const std::vector<Format>& formats() {
-    static const std::vector<Format> table = {
-        {"bmp", ImageFormat::Bmp, readBmp, [](const std::string& p) { return int{probeBmp(p)}; },
-         writeBmp},
-        {"png", ImageFormat::Png, readPng, probePng,
-         [](const std::string& p, const IndexedImage& image) {
-             return writePng(p, image, 6, pngFilterMasks.back());
-         }},
-        {"xyz", ImageFormat::Xyz, readXyz, probeXyz,
-         [](const std::string& p, const IndexedImage& image) { return writeXyz(p, image, 6); }},
-    };
+    static const std::vector<Format> table = [] {
+        std::vector<Format> all;
+        for (const Codec& codec : codecs()) {
+            all.push_back({codec.extension.data(), codec.format});
+        }
+        return all;
+    }();
     return table;
 }
 

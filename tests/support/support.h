@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/codec_table.h"
 #include "convert/convert.h"
 #include "image/indexed_image.h"
 
@@ -83,14 +84,14 @@ void makeImage(IndexedImage& image, std::uint32_t width, std::uint32_t height, u
 // otherwise what differs first.
 std::string imageDifference(const IndexedImage& actual, const IndexedImage& expected);
 
-// The three formats as the conversion uses them (writers at level 6, every
+// The formats of the codec table on files by path (writers at level 6, every
 // PNG filter).
 struct Format {
     const char* name;
     ImageFormat format;
-    bool (*read)(const std::string& path, IndexedImage& image);
-    int (*probe)(const std::string& path);
-    bool (*write)(const std::string& path, const IndexedImage& image);
+    bool read(const std::string& path, IndexedImage& image) const;
+    int probe(const std::string& path) const;
+    bool write(const std::string& path, const IndexedImage& image) const;
 };
 const std::vector<Format>& formats();
 

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "conversion/output_policy.h"
+#include "convert/output_policy.h"
 #include "support/support.h"
 #include "unit/table.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "conversion/output_policy.h"
-#include "conversion/path_toolkit.h"
+#include "convert/output_policy.h"
+#include "io/path_toolkit.h"
 #include "filelist/gather.h"
 #include "support/support.h"
 #include "unit/table.h"

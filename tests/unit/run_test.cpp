@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <deque>
 #include <future>
 #include <mutex>
 #include <numeric>
@@ -9,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "batch/batch_options.h"
-#include "batch/batch_schedule.h"
-#include "conversion/conversion_job.h"
+#include "run/worker_pool.h"
+#include "run/conversion_job.h"
 #include "support/support.h"
 
 namespace kelvara {
@@ -71,7 +72,7 @@ TEST(RunEntries, HonoursDependenciesDeliversInOrderBoundsWorkersAndStops) {
     const DependencyGraph graph = graphOf(accesses);
     std::vector<std::atomic<bool>> done(400);
     std::atomic<int> inFlight{0}, peak{0}, calls{0}, early{0};
-    const batch::EntryWork work = [&](std::size_t i) {
+    const EntryWork work = [&](std::size_t i) {
         for (const std::uint32_t d : graph.of(i)) early += !done[d];  // started before what it waits for ended
         const int now = ++inFlight;
         for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) continue;
@@ -83,9 +84,9 @@ TEST(RunEntries, HonoursDependenciesDeliversInOrderBoundsWorkersAndStops) {
     };
     std::vector<std::size_t> delivered, all(400);
     std::iota(all.begin(), all.end(), 0);
-    batch::RunHooks hooks;
+    RunHooks hooks;
     hooks.onResult = [&](std::size_t i, S status) { delivered.push_back(status == S(i % 6) ? i : 9999); };
-    EXPECT_EQ(batch::runEntries(graph, 4, work, hooks), 400u);
+    EXPECT_EQ(runEntries(graph, 4, work, hooks), 400u);
     EXPECT_EQ(delivered, all);
     EXPECT_TRUE(early == 0 && peak > 1 && peak <= 4) << early << " " << peak;
     // Once a stop is asked for, no entry starts (the other two workers may have
@@ -93,16 +94,17 @@ TEST(RunEntries, HonoursDependenciesDeliversInOrderBoundsWorkersAndStops) {
     calls = 0;
     delivered.clear();
     hooks.stopRequested = [&] { return calls >= 10; };
-    const std::size_t started = batch::runEntries(graphOf(std::vector<EntryAccess>(200)), 3, work, hooks);
+    const std::size_t started = runEntries(graphOf(std::vector<EntryAccess>(200)), 3, work, hooks);
     EXPECT_TRUE(started == std::size_t(calls) && started <= 12u) << started;
     EXPECT_EQ(delivered, std::vector<std::size_t>(all.begin(), all.begin() + started));
 }
 
-// Runs the tasks inline on the worker, as an owner may, and logs every call;
-// enabling or closing once the job no longer counts as busy is marked.
+// Queues what a run posts until the test, as the window's thread, carries it
+// out; logs every call. Enabling or closing once the job no longer counts as
+// busy is marked.
 struct FakeOwner final : JobOwner, FileListObserver {
-    void runOnOwnerThread(const std::function<void()>& task) override { record("task"); task(); }
-    void setEnabled(bool on) override { record(on ? idle("enable") : owner() ? "disable" : "disable late"); }
+    void post(std::function<void()> task) override { const std::lock_guard lock(mutex); tasks.push_back(std::move(task)); }
+    void setEnabled(bool on) override { record(on ? idle("enable") : "disable"); }
     void openProgress(int total) override { record("open " + std::to_string(total)); }
     void advanceProgress(const std::string& text) override { record("advance " + text); }
     void closeProgress() override { record(idle("close")); }
@@ -110,22 +112,35 @@ struct FakeOwner final : JobOwner, FileListObserver {
     void statusChanged(int position) override { record("status " + std::to_string(position)); }
     void rearranged() override { record("removed"); }
     std::string idle(const std::string& call) const { return job->busy() ? call : call + " when idle"; }
-    bool owner() const { return tester == std::this_thread::get_id(); }
     void record(const std::string& entry) { const std::lock_guard lock(mutex); log.push_back(entry); }
-    Log take(bool clear = true) { const std::lock_guard lock(mutex); return clear ? std::exchange(log, {}) : log; }
+    Log take() { const std::lock_guard lock(mutex); return std::exchange(log, {}); }
+    void drain() {
+        for (;;) {
+            std::function<void()> task;
+            {
+                const std::lock_guard lock(mutex);
+                if (tasks.empty()) return;
+                task = std::move(tasks.front());
+                tasks.pop_front();
+            }
+            task();
+        }
+    }
     const ConversionJob* job = nullptr;
-    std::thread::id tester = std::this_thread::get_id();
     std::mutex mutex;
+    std::deque<std::function<void()>> tasks;
     Log log;
 };
 
-// Selected in reverse, run in list order. While the worker is held in its first
+// Selected in reverse, run in list order. While the run is held in its first
 // conversion, starts are ignored: one that got through would join the held
-// worker, which is freed after a while so that the test fails instead of hanging.
-// The successes, also earlier ones, go once the run is over.
+// run, which is freed after a while so that the test fails instead of hanging.
+// The run ends without the owner's thread ever serving it; what it posted
+// then sets the statuses in order, and the successes, also earlier ones, go.
 TEST(ConversionJob, RunsInListOrderAndIgnoresAStartWhileBusy) {
     FileList list;
-    const Settings settings;  // DelSuccessItem on, TopMost off
+    Settings settings;  // DelSuccessItem on, TopMost off
+    settings.Jobs = 1;
     FakeOwner owner;
     std::promise<void> release, checked;
     const std::shared_future<void> gate = release.get_future().share();
@@ -143,17 +158,54 @@ TEST(ConversionJob, RunsInListOrderAndIgnoresAStartWhileBusy) {
     list.setSelected(2, true);
     list.setSelected(1, true);
     job.start(true);
-    while (owner.take(false).size() < 5) std::this_thread::sleep_for(1ms);
+    while (owner.take().back() != "process r1") std::this_thread::sleep_for(1ms);
     std::thread opener([&, done = checked.get_future()] { done.wait_for(2s); release.set_value(); });
     job.start(false);
     job.start(true);
     checked.set_value();
     opener.join();
-    while (job.busy()) std::this_thread::sleep_for(1ms);  // as a window does: start() must join
-    EXPECT_EQ(owner.take(), (Log{"status 0", "disable", "open 2", "task", "process r1", "task", "status 1",
-                                 "advance 1/2", "process r2", "task", "status 2", "advance 2/2", "task", "removed",
-                                 "dropTopmost", "close", "enable"}));
+    job.wait();
+    EXPECT_EQ(owner.take(), (Log{"process r2"}));
+    owner.drain();
+    EXPECT_FALSE(job.busy());
+    EXPECT_EQ(owner.take(), (Log{"status 1", "advance 1/2", "status 2", "advance 2/2", "removed", "dropTopmost",
+                                 "close", "enable"}));
     EXPECT_EQ(list.rowCount() == 1 ? list.cellText(0, 0) : "rows left", "r1");
+}
+
+// Cancelled while two workers hold the first two of six rows: nothing else
+// starts, the two finish and are reported, the other rows keep their status.
+TEST(ConversionJob, CancelStartsNothingMoreAndLetsRunningEntriesFinish) {
+    FileList list;
+    Settings settings;
+    settings.Jobs = 2;
+    settings.DelSuccessItem = false;
+    FakeOwner owner;
+    std::promise<void> release;
+    const std::shared_future<void> gate = release.get_future().share();
+    std::atomic<int> running{0};
+    ConversionJob job(list, settings, owner, [&](const std::string&, const std::string& rel) {
+        owner.record("process " + rel);
+        ++running;
+        gate.wait();
+        return S::Success;
+    });
+    owner.job = &job;
+    for (int i = 0; i < 6; ++i) list.addEntry("/base/r" + std::to_string(i), "/base");
+    list.setStatus(5, S::Skipped);
+    job.start(false);
+    while (running < 2) std::this_thread::sleep_for(1ms);
+    job.cancel();
+    release.set_value();
+    job.wait();
+    owner.drain();
+    Log log = owner.take();
+    std::sort(log.begin() + 2, log.begin() + 4);  // the two workers' order
+    EXPECT_EQ(log, (Log{"disable", "open 6", "process r0", "process r1", "advance 1/6", "advance 2/6", "dropTopmost",
+                        "close", "enable"}));
+    EXPECT_EQ(std::vector<std::optional<S>>({list.row(0).result, list.row(1).result, list.row(2).result,
+                                              list.row(5).result}),
+              (std::vector<std::optional<S>>{S::Success, S::Success, std::nullopt, S::Skipped}));
 }
 
 }  // namespace

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "image/indexed_image.h"
+#include "io/image_file.h"
+
+namespace kelvara {
+
+// A file's format: a source's type (from its extension) and a conversion's
+// target kind.
+enum class ImageFormat : std::int32_t { Bmp = 0, Png = 1, Xyz = 2 };
+
+// libpng filter masks by the Filter setting: none, sub, up, average, Paeth, all.
+inline constexpr std::array<std::uint32_t, 6> pngFilterMasks = {0x08, 0x10, 0x20, 0x40, 0x80, 0xF8};
+
+// What the writers take from the settings.
+struct EncodeOptions {
+    int pngLevel = 6;
+    std::uint32_t pngFilterMask = pngFilterMasks.back();
+    int xyzLevel = 6;
+};
+
+// One format: its extension and its reader, probe and writer. Readers and
+// probes take a stream at its start (a file or bytes in memory); the writer
+// writes into a stream the caller then commits.
+struct Codec {
+    ImageFormat format;
+    std::string_view extension;  // lower case, without the dot
+    bool (*read)(ImageFile& source, IndexedImage& image);
+    // The pixel depth the file declares, 0 when it is not recognisable.
+    int (*probe)(ImageFile& source);
+    bool (*write)(ImageFile& target, const IndexedImage& image, const EncodeOptions& options);
+};
+
+// Every format, indexed by ImageFormat: the one list of them.
+const std::array<Codec, 3>& codecs();
+// Null for a value outside the enumeration.
+const Codec* codecFor(ImageFormat format);
+// The format whose extension this is, ASCII letter case aside; null for none.
+const Codec* codecForExtension(std::string_view extension);
+
+// A codec's reader or probe on a file by its path, or on bytes in memory.
+bool readImage(const Codec& codec, const std::string& path, IndexedImage& image);
+bool readImage(const Codec& codec, std::span<const std::uint8_t> bytes, IndexedImage& image);
+int probeImage(const Codec& codec, const std::string& path);
+int probeImage(const Codec& codec, std::span<const std::uint8_t> bytes);
+// A codec's writer to a file by its path, published whole or not at all.
+bool writeImage(const Codec& codec, const std::string& path, const IndexedImage& image,
+                const EncodeOptions& options);
+
+}  // namespace kelvara
