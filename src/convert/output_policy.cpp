@@ -71,18 +71,6 @@ ExistingTarget existingTargetRule(const Settings& settings) {
     }
 }
 
-ConvertStatus processEntry(const std::string& fullPath, const std::string& relativePath,
-                           const Settings& settings) {
-    const OutputPlan plan = resolveOutput(fullPath, relativePath, settings);
-    TargetOptions target;
-    // Rewriting the source itself is what the user asked for; any other
-    // file already there is the Existing setting's business.
-    if (plan.targetPath != fullPath) {
-        target.existing = existingTargetRule(settings);
-    }
-    return carryOut(plan, fullPath, settings, target);
-}
-
 ConvertStatus carryOut(const OutputPlan& plan, const std::string& fullPath,
                        const Settings& settings, const TargetOptions& target,
                        std::string* written) {

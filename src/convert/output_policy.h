@@ -23,11 +23,6 @@ struct OutputPlan {
 OutputPlan resolveOutput(const std::string& fullPath, const std::string& relativePath,
                          const Settings& settings);
 
-// Carries the decision out: converts, copies or skips, and returns the status.
-// A target other than the source itself is treated as the Existing setting says.
-ConvertStatus processEntry(const std::string& fullPath, const std::string& relativePath,
-                           const Settings& settings);
-
 // The Existing setting as the writer's choice (out of range: replace).
 ExistingTarget existingTargetRule(const Settings& settings);
 

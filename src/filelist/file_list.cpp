@@ -44,10 +44,6 @@ void FileList::setStatusTexts(const StatusTexts* texts) {
     }
 }
 
-bool FileList::containsPath(const std::string& fullPath) const {
-    return paths_.find(fullPath) != paths_.end();
-}
-
 bool FileList::addEntry(const std::string& fullPath, const std::string& baseDirectory) {
     // One hash lookup decides and records: the path set is not visible to a
     // view, so taking the path before rowsAboutToBeAppended changes nothing
@@ -189,14 +185,6 @@ void FileList::setSelected(int position, bool selected) {
     }
     entry.selected = selected;
     notifySelectionChanged();
-}
-
-std::vector<bool> FileList::selectedFlags() const {
-    std::vector<bool> flags(rows_.size());
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        flags[i] = rows_[i].selected;
-    }
-    return flags;
 }
 
 int FileList::firstSelected() const {

@@ -65,7 +65,6 @@ public:
     void setStatusTexts(const StatusTexts* texts);
 
     int rowCount() const { return static_cast<int>(rows_.size()); }
-    bool containsPath(const std::string& fullPath) const;
     // Appends a row unless fullPath is listed already. baseDirectory is a
     // leading part of fullPath; the relative path is what follows it and the
     // one separator after it. False when the path was listed already.
@@ -86,7 +85,6 @@ public:
     void selectRow(int position);
     // Sets one row's flag, as a view reports the user's selection.
     void setSelected(int position, bool selected);
-    std::vector<bool> selectedFlags() const;
     int firstSelected() const;
     std::vector<int> rowPositions(bool onlySelected) const;
 

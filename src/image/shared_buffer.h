@@ -62,16 +62,9 @@ public:
         return data();
     }
 
-    // Takes ownership of storage obtained with malloc/calloc by the caller.
-    void attach(T* storage, std::size_t n) noexcept {
-        release();
-        adopt(storage, n);
-    }
-
     T* data() const noexcept { return storage_.get(); }
     std::size_t count() const noexcept { return count_; }
     bool empty() const noexcept { return storage_ == nullptr; }
-    long holders() const noexcept { return storage_.use_count(); }
 
     T& operator[](std::size_t i) const noexcept { return storage_[i]; }
     T* begin() const noexcept { return data(); }

@@ -65,10 +65,6 @@ std::string joinPath(std::string_view folder, std::string_view name) {
     return path.append(name);
 }
 
-std::string resolveProgramFile(const std::string& name, const std::string& programDir) {
-    return name.find('/') != std::string::npos ? name : joinPath(programDir, name);
-}
-
 SettingsEnvironment SettingsEnvironment::fromProcess() {
     SettingsEnvironment env;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) {

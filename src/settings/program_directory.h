@@ -18,10 +18,6 @@ std::string executablePath();
 // folder + '/' + name, without doubling a '/' that folder ends with.
 std::string joinPath(std::string_view folder, std::string_view name);
 
-// A name holding a '/' is a path and is used as given; a bare file name lives
-// in the program's folder.
-std::string resolveProgramFile(const std::string& name, const std::string& programDir);
-
 // What the settings file's location depends on besides the program folder.
 // Empty means unset.
 struct SettingsEnvironment {

@@ -122,19 +122,6 @@ std::string SettingsStore::readText(std::string_view section, std::string_view k
     return loadOrEmpty(path_).readText(section, key, def);
 }
 
-bool SettingsStore::writeText(std::string_view section, std::string_view key,
-                              std::string_view value) {
-    return update([&](IniFile& file) { return file.set(section, key, value); });
-}
-
-bool SettingsStore::writeInt(std::string_view section, std::string_view key, int value) {
-    return update([&](IniFile& file) { return file.setInt(section, key, value); });
-}
-
-bool SettingsStore::writeBool(std::string_view section, std::string_view key, bool value) {
-    return update([&](IniFile& file) { return file.setBool(section, key, value); });
-}
-
 void bindAllSettings(SettingsStore& store, Settings& s, int desktopWidth, int desktopHeight,
                      const std::string& defaultFolder) {
     // A window position off the current desktop falls back to the corner.

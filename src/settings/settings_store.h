@@ -66,9 +66,6 @@ class SettingsStore {
     bool readBool(std::string_view section, std::string_view key, bool def) const;
     std::string readText(std::string_view section, std::string_view key,
                          std::string_view def) const;
-    bool writeText(std::string_view section, std::string_view key, std::string_view value);
-    bool writeInt(std::string_view section, std::string_view key, int value);
-    bool writeBool(std::string_view section, std::string_view key, bool value);
 
   private:
     void addBinding(std::string_view section, std::string_view key,

@@ -66,7 +66,8 @@ TEST(CopyFile, RefusesWithoutTouchingAnything) {
     Settings settings;
     settings.SaveDirFlag = settings.UnKnownFlag = 1;
     settings.SaveDir = dir.file("sub") + std::string("\0x", 2);
-    EXPECT_EQ(processEntry(dir.file("f.dat"), "f.dat", settings), ConvertStatus::CopyFailed);
+    EXPECT_EQ(carryOut(resolveOutput(dir.file("f.dat"), "f.dat", settings), dir.file("f.dat"), settings, {}),
+              ConvertStatus::CopyFailed);
     ::alarm(0);
     EXPECT_EQ(test::snapshot(dir.path()), before);
 }
