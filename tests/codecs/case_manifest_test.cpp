@@ -74,8 +74,8 @@ TEST_P(CaseManifest, ReadProbeAndConvert) {
     makeImage(image, 9, 9, 1);
     image.setPaletteAlpha(image.pixels(), 9);
     testing::internal::CaptureStderr();
-    ASSERT_EQ(own->read(source, image) ? "ok" : "fail", c.read);
-    EXPECT_EQ(std::to_string(own->probe(source)), c.probe);
+    ASSERT_EQ(own->readBytes(original, image) ? "ok" : "fail", c.read);
+    EXPECT_EQ(std::to_string(own->probeBytes(original)), c.probe);
     // BMP and XYZ readers promise more: an empty image on failure, and no
     // storage taken for a declared size the file is too short for (a PNG's
     // data shows only while it is decoded).
@@ -94,7 +94,7 @@ TEST_P(CaseManifest, ReadProbeAndConvert) {
     const auto readOnce = [&] {
         ::alarm(20);
         IndexedImage once;
-        own->read(source, once);
+        own->readBytes(original, once);
         return true;
     };
     const long resident = peakGrowthKiB(readOnce);
@@ -106,7 +106,7 @@ TEST_P(CaseManifest, ReadProbeAndConvert) {
                       const rlimit limit{256u << 20, 256u << 20};
                       IndexedImage bounded;
                       const bool set = ::setrlimit(RLIMIT_AS, &limit) == 0;
-                      return set && (own->read(source, bounded) ? digestOf(bounded) == c.digest
+                      return set && (own->readBytes(original, bounded) ? digestOf(bounded) == c.digest
                                                                 : !bounded.hasPixels())
                                  ? 0
                                  : 1;

@@ -210,6 +210,25 @@ bool Format::write(const std::string& path, const IndexedImage& image) const {
     return writeImage(*codecFor(format), path, image, EncodeOptions{});
 }
 
+bool Format::readBytes(const Bytes& bytes, IndexedImage& image) const {
+    return readImage(*codecFor(format), bytes, image);
+}
+
+int Format::probeBytes(const Bytes& bytes) const { return probeImage(*codecFor(format), bytes); }
+
+Bytes Format::encode(const IndexedImage& image) const {
+    // Room for any of the formats, even of incompressible pixels; a writer
+    // that reaches the end of it has failed.
+    Bytes block(4 * image.pixelCount() + (1u << 16));
+    ImageFile file;
+    if (!file.openMemory(block.data(), block.size(), true) ||
+        !codecFor(format)->write(file, image, EncodeOptions{}) || file.atEnd()) {
+        return {};
+    }
+    block.resize(file.position());
+    return block;
+}
+
 const std::vector<Format>& formats() {
     static const std::vector<Format> table = [] {
         std::vector<Format> all;

@@ -92,6 +92,11 @@ struct Format {
     bool read(const std::string& path, IndexedImage& image) const;
     int probe(const std::string& path) const;
     bool write(const std::string& path, const IndexedImage& image) const;
+    // The same on bytes in memory, no file involved; encode gives nothing
+    // when the writer fails.
+    bool readBytes(const Bytes& bytes, IndexedImage& image) const;
+    int probeBytes(const Bytes& bytes) const;
+    Bytes encode(const IndexedImage& image) const;
 };
 const std::vector<Format>& formats();
 
