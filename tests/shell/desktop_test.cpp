@@ -191,6 +191,36 @@ TEST(MainWindow, RunDisablesTheWindowShowsProgressAndSetsStatuses) {
     EXPECT_EQ(QPoint(desk.settings.Left, desk.settings.Top), QPoint(33, 44));
 }
 
+// Cancel: no entry starts any more, those running finish whole, the others
+// keep their status, no temporary is left and the window comes back.
+TEST(MainWindow, CancelStartsNothingMoreAndLeavesNoPartialFile) {
+    Desk desk;
+    IndexedImage image;
+    for (int i = 0; i < 40; ++i) {
+        test::makeImage(image, 500, 400, i);
+        ASSERT_TRUE(test::formats()[0].write(desk.dir.file(std::to_string(i) + ".bmp"), image));
+        desk.list.addEntry(desk.dir.file(std::to_string(i) + ".bmp"), desk.dir.path());
+    }
+    std::tie(desk.settings.SaveMode, desk.settings.PngCompLv, desk.settings.Jobs) = std::tuple(1, 9, 2);
+    QtJobOwner& owner = desk.window.jobOwner();
+    QObject::connect(&owner, &QtJobOwner::progressAdvanced, [&](const QString& text) {
+        if (text == "2/40") owner.progressWindow()->findChild<QAbstractButton*>("cancelButton")->click();
+    });
+    desk.window.button(ids::kCmdConvertAll)->click();
+    ASSERT_TRUE(desk.idle());
+    int converted = 0;
+    for (int row = 0; row < 40; ++row) {
+        const std::string png = desk.dir.file(std::to_string(row) + ".png");
+        const bool done = desk.list.row(row).result == ConvertStatus::Success;
+        converted += done;
+        EXPECT_EQ(done, test::formats()[1].read(png, image)) << row;  // whole, or not there
+        EXPECT_TRUE(done || (desk.list.cellText(row, 1) == statusTexts()[kWaitingSlot] && !std::filesystem::exists(png)));
+    }
+    EXPECT_TRUE(converted >= 2 && converted < 40) << converted;
+    for (const std::string& name : test::listDir(desk.dir.path())) EXPECT_EQ(name.find(".kelvara-"), std::string::npos);
+    EXPECT_TRUE(desk.window.isEnabled() && owner.progressWindow() == nullptr);
+}
+
 // The rows and what they mean: tests/data/desktop/settings_dialog.tsv; and a
 // long folder, kept whole.
 TEST(SettingsDialog, OkAppliesThePagesShownCancelNothingAndMnemonicsAreUnique) {
