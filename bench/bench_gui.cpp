@@ -10,11 +10,18 @@
 //     progress window and the thread hand-offs are left to measure; once
 //     more without the progress window, to tell its share.
 // Each has a baseline without a window, so the ratio is what the window adds.
+// Last, real work through the real window: 200 pictures of 640x480 converted
+// to PNG at one worker and at two; the two must give the same statuses and
+// the same files.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <clocale>
 #include <cstdio>
 #include <functional>
@@ -31,6 +38,8 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include "codecs/codec_table.h"
+#include "desktop/command_ids.h"
 #include "run/conversion_job.h"
 #include "filelist/file_list.h"
 #include "settings/settings.h"
@@ -301,6 +310,85 @@ void BM_ConversionRun_Window(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kRows);
 }
 
+// 200 palette pictures of 640x480: smooth shapes with a little noise, as
+// drawn art compresses.
+const std::string& pictureFolder() {
+    static const std::string folder = [] {
+        const char* dir = std::getenv("KELVARA_BENCH_DIR");
+        std::string path = std::string(dir != nullptr ? dir : "bench-data") + "/gui-200";
+        std::filesystem::create_directories(path);
+        IndexedImage image;
+        for (int n = 0; n < 200; ++n) {
+            const std::string file = path + "/" + std::to_string(n) + ".bmp";
+            if (std::filesystem::exists(file)) {
+                continue;
+            }
+            image.setSize(640, 480);
+            std::mt19937 noise(static_cast<unsigned>(n));
+            for (int y = 0; y < 480; ++y) {
+                for (int x = 0; x < 640; ++x) {
+                    const int shape = ((x - 320) * (x - 320) + (y - 240) * (y - 240)) / (400 + n);
+                    image.row(static_cast<std::uint16_t>(y))[x] =
+                        static_cast<std::uint8_t>((shape + x / 16 + (noise() % 8 == 0)) & 0xFF);
+                }
+            }
+            for (unsigned i = 0; i < 256; ++i) {
+                image.setPaletteEntry(static_cast<std::uint16_t>(i), static_cast<std::uint8_t>(i),
+                                      static_cast<std::uint8_t>(255 - i),
+                                      static_cast<std::uint8_t>(i * 7));
+            }
+            writeImage(codecs()[0], file, image, {});
+        }
+        return path;
+    }();
+    return folder;
+}
+
+// Each worker count's statuses and output bytes; all must be equal.
+std::map<long, std::string>& fingerprints() {
+    static std::map<long, std::string> seen;
+    return seen;
+}
+
+void BM_DesktopConvert(benchmark::State& state) {
+    const std::string& source = pictureFolder();
+    const std::string out = source + "-out";
+    std::string fingerprint;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::remove_all(out);
+        auto w = std::make_unique<Window>(false);
+        for (int n = 0; n < 200; ++n) {
+            w->list.addEntry(source + "/" + std::to_string(n) + ".bmp", source);
+        }
+        std::tie(w->settings.SaveMode, w->settings.SaveDirFlag, w->settings.SaveDir) =
+            std::tuple(1, 1, out);
+        w->settings.Jobs = static_cast<int>(state.range(0));
+        settle();
+        state.ResumeTiming();
+        w->window->dispatchCommand(ids::kCmdConvertAll);
+        while (w->window->job().busy()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        }
+        state.PauseTiming();
+        fingerprint.clear();
+        for (int n = 0; n < 200; ++n) {
+            const auto result = w->list.row(n).result;
+            fingerprint += result ? std::to_string(static_cast<int>(*result)) : "-";
+            std::ifstream png(out + "/" + std::to_string(n) + ".png", std::ios::binary);
+            fingerprint += std::to_string(std::hash<std::string>{}(
+                std::string(std::istreambuf_iterator<char>(png), {})));
+        }
+        w.reset();
+        state.ResumeTiming();
+    }
+    fingerprints()[state.range(0)] = fingerprint;
+    if (fingerprints().begin()->second != fingerprint) {
+        state.SkipWithError("statuses or files differ from the other worker count's");
+    }
+    state.SetItemsProcessed(state.iterations() * 200);
+}
+
 // A few iterations each: one is a whole window's worth of work.
 BENCHMARK(BM_AddRows_NoWindow)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_AddRows_Window)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
@@ -324,6 +412,13 @@ BENCHMARK(BM_ConversionRun_Window)
     ->ArgName("progress")
     ->Arg(1)
     ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_DesktopConvert)
+    ->ArgName("jobs")
+    ->Arg(1)
+    ->Arg(2)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);

@@ -46,7 +46,7 @@ build=${KELVARA_BUILD_DIR:-build/release}
 out=${1:-docs/screenshots}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-kelvara_bin="$build/src/shell/kelvara"
+kelvara_bin="$build/src/desktop/kelvara"
 [ -x "$kelvara_bin" ] || { echo "screenshots: no $kelvara_bin; build first" >&2; exit 1; }
 
 # A fixed name, so that the paths shown in the pictures stay the same from
