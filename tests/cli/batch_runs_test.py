@@ -43,7 +43,7 @@ def make(root, files):
             colours, w, h = int(noise[1] or 256), int(noise[2]), int(noise[3])
             rng = random.Random(os.fsencode(rel))
             pal, idx = rng.randbytes(768), rng.randbytes(w * h).translate(bytes(range(colours)) * (256 // colours))
-            if path.endswith(".xyz"):
+            if path.lower().endswith(".xyz"):
                 Path(path).write_bytes(b"XYZ1" + (w | h << 16).to_bytes(4, "little") + zlib.compress(pal + idx))
             else:
                 im = Image.frombytes("P", (w, h), idx)
@@ -168,7 +168,7 @@ def twice(t, files, args, **kw):
 # --flat, spaces and non-UTF-8 bytes in names, and a settings file.
 TREE = {"src/sunset.bmp": PIC, "src/A.BMP": "tiles.bmp", "src/b.Png": "rings.png",
         "src/with space.xyz": "stripes.xyz", "src/sub/sunset.xyz": "plasma.xyz",
-        "src/sub/\udcff\udcfe.png": "noise.png", "src/odd/w33.xyz": "noise:33x7",
+        "src/sub/\udcff\udcfe.png": "noise.png", "src/odd/w33.XYZ": "noise:33x7",
         "src/odd/w31.bmp": "noise:31x5", "src/odd/w30.png": "noise:30x3",
         "src/photo 24.bmp": "photo-24bit.bmp", "src/notes.txt": "0741@text:notes\n", "src/broken.png": "text:x",
         "cfg.ini": "text:[Convert]\nSaveMode=1\nSaveDirFlag=1\nSaveDir=cfg\nReproduceDir=0\n"
