@@ -78,13 +78,15 @@ XYZ = "src/codecs/xyz.cpp"
 ZLIB = "src/codecs/zlib_stream.cpp"
 ATOMIC = "src/io/atomic_file.cpp"
 IMAGE_FILE = "src/io/image_file.cpp"
-POLICY = "src/conversion/output_policy.cpp"
-RUN_PLAN = "src/conversion/run_plan.cpp"
+POLICY = "src/convert/output_policy.cpp"
+RUN_PLAN = "src/run/run_plan.cpp"
 INI = "src/settings/ini_file.cpp"
 STORE = "src/settings/settings_store.cpp"
 FILE_LIST = "src/filelist/file_list.cpp"
 GATHER = "src/filelist/gather.cpp"
-SCHEDULE = "src/batch/batch_schedule.cpp"
+SCHEDULE = "src/run/worker_pool.cpp"
+CODEC_TABLE = "src/codecs/codec_table.cpp"
+STATUS_TEXTS = "src/desktop/status_texts.cpp"
 
 MUTANTS = [
     # ---------------------------------------------------------------- codecs
@@ -144,10 +146,10 @@ MUTANTS = [
       "    return target.write(data, n) == n && !target.failed();",
       "    target.write(data, n);\n    return true;",
       "compressed output that could not be written whole still counts as written"),
-    m("deflate_stream_finishes_early", "codecs", ZLIB,
-      "if (stream.avail_in < kZlibInputChunk) {",
-      "if (stream.avail_in <= kZlibInputChunk) {",
-      "deflateStream finishes after its first input chunk: data past 32 KiB is lost"),
+    m("deflate_last_chunk_lost", "codecs", ZLIB,
+      "return putAll(target, out.data(), kZlibOutputChunk - stream.avail_out) &&",
+      "return putAll(target, out.data(), 0) &&",
+      "the XYZ writer drops the last chunk of its compressed stream (a cut stream)"),
 
     # --------------------------------------------------------- atomic writes
     m("replace_loses_mode", "atomic", ATOMIC,
@@ -193,9 +195,9 @@ MUTANTS = [
       "a large scattered write does not advance the file offset (big BMPs overwrite their rows)"),
 
     # --------------------------------------------------------- output policy
-    m("extension_case_fold_misses_z", "output", POLICY,
-      "if (c >= 'A' && c <= 'Z') {",
-      "if (c >= 'A' && c < 'Z') {",
+    m("extension_case_fold_misses_z", "output", CODEC_TABLE,
+      "return c >= 'A' && c <= 'Z' ?",
+      "return c >= 'A' && c < 'Z' ?",
       "extension matching folds A..Y only: an upper-case '.XYZ' source is not recognised"),
     m("existing_rule_swapped", "output", POLICY,
       "        case 1:\n            return ExistingTarget::Keep;\n"
@@ -303,8 +305,8 @@ MUTANTS = [
       "",
       "a path that is listed already is listed again"),
     m("remove_succeeded_inverted", "filelist", FILE_LIST,
-      "return entry.status == success;",
-      "return entry.status != success;",
+      "return entry.result == ConvertStatus::Success;",
+      "return entry.result != ConvertStatus::Success;",
       "removing succeeded rows removes every other row instead"),
     m("removed_rows_keep_paths", "filelist", FILE_LIST,
       "            paths_.erase(in->fullPath);\n",
@@ -318,9 +320,9 @@ MUTANTS = [
       "        selectRow(first);\n",
       "        selectRow(first + 1);\n",
       "after removing selected rows the row after the first removed position is selected"),
-    m("status_texts_swapped", "filelist", FILE_LIST,
-      '"書き出しエラー", "出力先が他のファイルと衝突",',
-      '"出力先が他のファイルと衝突", "書き出しエラー",',
+    m("status_texts_swapped", "filelist", STATUS_TEXTS,
+      '"8ビットカラーではない", "書き出しエラー", "出力先が他のファイルと衝突", "待機中",',
+      '"8ビットカラーではない", "出力先が他のファイルと衝突", "書き出しエラー", "待機中",',
       "WriteError and TargetConflict rows show each other's status text"),
     m("walk_descending_order", "filelist", GATHER,
       "[](const Entry& a, const Entry& b) { return a.name < b.name; });",
@@ -499,7 +501,7 @@ def build(build_dir: Path, jobs: int) -> tuple[bool, str]:
     return rc == 0, output
 
 
-FAILED_LINE = re.compile(r"^\s*\d+\s+-\s+(\S+)\s+\((.+)\)\s*$")
+FAILED_LINE = re.compile(r"^\s*\d+\s+-\s+(\S+)(?:\s+#[^()]*)?\s+\(([^()]+)\)\s*$")
 
 
 def run_suite(build_dir: Path, jobs: int, timeout: int) -> tuple[int, list[str], str]:
