@@ -62,7 +62,13 @@ Exit status: 0 no entry failed, 1 some entry failed, a path gave no entry,
 or standard output could not be written, 2 usage error, 130 interrupted by
 SIGINT, 143 by SIGTERM. After a signal no new entry starts; entries in
 progress finish and are reported. The settings file is only read, never
-written.)";
+written.
+
+--shard K/N: every shard gathers and plans the same list and carries out only
+its own groups of entries (entries touching a common file always share a
+shard), balanced by size; N shards started anywhere give the files and lines
+of one run. Only shard 1 prints the lines of paths that gave no entry. With
+outputs beside their sources, give files (--files-from), not folders.)";
 
 int indexOf(const auto& names, const std::string& value) {
     const auto it = std::find(names.begin(), names.end(), value);
@@ -88,6 +94,27 @@ std::string oneLine(std::string text) {
         text.pop_back();
     }
     return text;
+}
+
+// "K/N" with 1 <= K <= N, both plain decimal numbers.
+std::optional<std::pair<unsigned, unsigned>> parseShard(const std::string& text) {
+    const std::size_t slash = text.find('/');
+    const auto number = [](std::string_view digits) -> std::optional<unsigned> {
+        if (digits.empty() || digits.size() > 6 ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            return std::nullopt;
+        }
+        return static_cast<unsigned>(std::stoul(std::string(digits)));
+    };
+    if (slash == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto k = number(std::string_view(text).substr(0, slash));
+    const auto n = number(std::string_view(text).substr(slash + 1));
+    if (!k || !n || *k < 1 || *k > *n) {
+        return std::nullopt;
+    }
+    return std::pair(*k, *n);
 }
 
 }  // namespace
@@ -158,6 +185,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv,
                          ->check(notEmpty);
     app.add_flag("-0,--null", o.nullSeparated, "--files-from names are NUL-separated")
         ->needs(filesOpt);
+    std::string shard;
+    auto* shardOpt =
+        app.add_option("--shard", shard,
+                       "Carry out only shard K of N of the run (every shard gets the same list)")
+            ->type_name("K/N");
     app.add_flag("--dry-run", o.dryRun, "Print what would be done, touch nothing");
     auto* configOpt =
         app.add_option("--config", config, "Settings file to read instead of the default")
@@ -220,6 +252,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv,
     }
     if (configOpt->count() > 0) {
         o.configFile = config;
+    }
+    if (shardOpt->count() > 0) {
+        o.shard = parseShard(shard);
+        if (!o.shard) {
+            result.text = "--shard: " + shard + " is not K/N with 1 <= K <= N";
+            return result;
+        }
     }
     result.action = CommandAction::Run;
     return result;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,8 @@ struct BatchOptions {
     std::optional<int> pngFilter;  // index into pngFilterMasks
     std::optional<int> xyzLevel;
     std::optional<int> existing;  // --existing: the Existing setting
+    // --shard K/N: only the K-th (1-based) of N shards of the run.
+    std::optional<std::pair<unsigned, unsigned>> shard;
     int jobs = 0;  // 0: the Jobs setting (0 there: one per online processor)
     std::optional<std::string> filesFrom;
     bool nullSeparated = false;

@@ -19,7 +19,9 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <numeric>
 #include <optional>
+#include <span>
 
 #include "batch/batch_options.h"
 #include "batch/batch_report.h"
@@ -220,6 +222,27 @@ std::string collectArguments(const BatchOptions& options, std::vector<std::strin
     return {};
 }
 
+// What each entry weighs for splitting a run into shards: the pixel count
+// its header declares, or its size for other files. Neither changes when a
+// shard converts a file in place, so every shard weighs the same.
+std::vector<std::uint64_t> entryWeights(const FileList& list, const RunPlan& plan) {
+    std::vector<std::uint64_t> weights(plan.size(), 1);
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const std::string& path = list.row(static_cast<int>(i)).fullPath;
+        const OutputPlan& entry = plan[i].plan;
+        std::uint64_t weight = 0;
+        if (entry.action == OutputAction::ConvertImage) {
+            weight = pixelCountOf(*codecFor(entry.sourceFormat), path);
+        }
+        struct stat st {};
+        if (weight == 0 && entry.action != OutputAction::SkipEntry && statDeep(path, st) == 0) {
+            weight = static_cast<std::uint64_t>(st.st_size);
+        }
+        weights[i] = std::max<std::uint64_t>(weight, 1);
+    }
+    return weights;
+}
+
 int exitAfterSignal() {
     return 128 + gSignal.load();  // 130 for SIGINT, 143 for SIGTERM
 }
@@ -239,12 +262,12 @@ std::string_view dryRunWord(const RunPlan& plan, std::size_t i, const Settings& 
     return planName(entry.plan.action);
 }
 
-int dryRun(const FileList& list, const RunPlan& plan, const Settings& settings,
-           const BatchOptions& options, LineOutput& out, StatusCounts& counts,
-           Clock::time_point start) {
+int dryRun(const FileList& list, const RunPlan& plan, std::span<const std::uint32_t> selected,
+           const Settings& settings, const BatchOptions& options, LineOutput& out,
+           StatusCounts& counts, Clock::time_point start) {
     ProgressLine progress;
     bool anyConflict = false;
-    for (std::size_t i = 0; i < plan.size(); ++i) {
+    for (const std::uint32_t i : selected) {
         const std::string_view word = dryRunWord(plan, i, settings);
         const bool conflict = plan[i].conflict;
         anyConflict = anyConflict || conflict;
@@ -263,9 +286,9 @@ int dryRun(const FileList& list, const RunPlan& plan, const Settings& settings,
     return out.broken() || anyConflict ? kExitFailed : 0;
 }
 
-int convertAll(const FileList& list, const RunPlan& plan, const Settings& settings,
-               const BatchOptions& options,
-               LineOutput& out, StatusCounts& counts, Clock::time_point start) {
+int convertAll(const FileList& list, const RunPlan& plan, std::span<const std::uint32_t> selected,
+               const Settings& settings, const BatchOptions& options, LineOutput& out,
+               StatusCounts& counts, Clock::time_point start) {
     const unsigned jobs = workerCount(options.jobs != 0 ? options.jobs : settings.Jobs);
 
     ProgressLine progress;
@@ -273,44 +296,49 @@ int convertAll(const FileList& list, const RunPlan& plan, const Settings& settin
     bool anyFailed = false;
     Clock::time_point lastDraw{};
     // Each entry's output path, written by the worker that ran it and read
-    // on this thread once the entry is delivered.
-    std::vector<std::string> written(plan.size());
+    // on this thread once the entry is delivered. k numbers the selected
+    // entries.
+    std::vector<std::string> written(selected.size());
 
-    const EntryWork work = [&](std::size_t i) {
-        return plan.process(i, list.row(static_cast<int>(i)).fullPath, &written[i]);
+    const EntryWork work = [&](std::size_t k) {
+        const std::uint32_t i = selected[k];
+        return plan.process(i, list.row(static_cast<int>(i)).fullPath, &written[k]);
     };
     RunHooks hooks;
     hooks.stopRequested = [&] {
         return gSignal.load(std::memory_order_relaxed) != 0 || out.broken();
     };
-    hooks.onResult = [&](std::size_t i, ConvertStatus status) {
+    hooks.onResult = [&](std::size_t k, ConvertStatus status) {
         ++reported;
         ++counts[static_cast<std::size_t>(status)];
         const bool failed = isFailure(status);
         anyFailed = anyFailed || failed;
         if (!options.quiet || failed) {
-            appendLine(out.buffer(), statusName(status), list.row(static_cast<int>(i)).fullPath,
-                       status == ConvertStatus::Success ? std::string_view(written[i])
+            appendLine(out.buffer(), statusName(status),
+                       list.row(static_cast<int>(selected[k])).fullPath,
+                       status == ConvertStatus::Success ? std::string_view(written[k])
                                                         : std::string_view());
         }
-        std::string().swap(written[i]);
+        std::string().swap(written[k]);
     };
     hooks.onTick = [&] {
         out.flush(progress);
         const auto now = Clock::now();
         if (progress.active() && now - lastDraw >= std::chrono::milliseconds(100)) {
             lastDraw = now;
-            progress.draw(progressLine(reported, plan.size(), secondsSince(start)));
+            progress.draw(progressLine(reported, selected.size(), secondsSince(start)));
         }
     };
 
-    const std::size_t ran = runEntries(plan.graph(), jobs, work, hooks);
+    const DependencyGraph graph =
+        selected.size() == plan.size() ? plan.graph() : subgraph(plan.graph(), selected);
+    const std::size_t ran = runEntries(graph, jobs, work, hooks);
     out.flush(progress);
 
     const int signal = gSignal.load();
     std::string summary = summaryLine(counts, false, secondsSince(start), signal != 0);
-    if (ran < plan.size()) {
-        summary += ", " + std::to_string(plan.size() - ran) + " not started";
+    if (ran < selected.size()) {
+        summary += ", " + std::to_string(selected.size() - ran) + " not started";
     }
     progress.finish(summary);
     if (signal != 0) {
@@ -339,12 +367,30 @@ int run(const BatchOptions& options, const std::string& cwd) {
         return usageError(error);
     }
 
-    // Paths that give no entry are reported first, as the walk meets them.
+    // Shards must gather the same list wherever and whenever they start: a
+    // folder walked beside its sources could already hold another shard's
+    // outputs.
+    if (options.shard && settings->SaveDirFlag == 0) {
+        for (const std::string& argument : arguments) {
+            struct stat st {};
+            if (statDeep(absolutePath(argument, cwd), st) == 0 && S_ISDIR(st.st_mode)) {
+                return usageError("--shard with outputs beside their sources takes files, not the "
+                                  "folder " + argument + ": list the files once (find ... > list) "
+                                  "and give every shard --files-from list");
+            }
+        }
+    }
+
+    // Paths that give no entry are reported first, as the walk meets them;
+    // by the first shard only, so that the shards' lines add up to one run's.
     LineOutput out;
     StatusCounts counts{};
+    const bool reportsOmissions = !options.shard || options.shard->first == 1;
     const auto omitted = [&](const std::string& path, Omission why) {
-        ++counts[omissionSlot(why)];
-        appendLine(out.buffer(), omissionName(why), path, {});
+        if (reportsOmissions) {
+            ++counts[omissionSlot(why)];
+            appendLine(out.buffer(), omissionName(why), path, {});
+        }
     };
     FileList list;
     onCommandLine(list, arguments, cwd, *settings, {}, omitted);
@@ -364,9 +410,25 @@ int run(const BatchOptions& options, const std::string& cwd) {
     const RunPlan plan(entries, *settings);
     std::vector<RunEntry>().swap(entries);
 
-    const int status = options.dryRun
-                           ? dryRun(list, plan, *settings, options, out, counts, start)
-                           : convertAll(list, plan, *settings, options, out, counts, start);
+    // A shard carries out whole groups of entries; the others belong to the
+    // other shards.
+    std::vector<std::uint32_t> selected;
+    if (options.shard) {
+        const std::vector<std::uint32_t> shards =
+            assignShards(plan, entryWeights(list, plan), options.shard->second);
+        for (std::uint32_t i = 0; i < shards.size(); ++i) {
+            if (shards[i] + 1 == options.shard->first) {
+                selected.push_back(i);
+            }
+        }
+    } else {
+        selected.resize(plan.size());
+        std::iota(selected.begin(), selected.end(), 0u);
+    }
+
+    const int status =
+        options.dryRun ? dryRun(list, plan, selected, *settings, options, out, counts, start)
+                       : convertAll(list, plan, selected, *settings, options, out, counts, start);
     return status == 0 && anyOmitted ? kExitFailed : status;
 }
 

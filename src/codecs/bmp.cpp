@@ -255,6 +255,15 @@ std::uint16_t probeBmp(ImageFile& file) {
     return readHeaders(file, layout) ? layout.bitCount : 0;
 }
 
+std::uint64_t bmpPixelCount(ImageFile& file) {
+    BmpLayout layout;
+    if (!readHeaders(file, layout)) {
+        return 0;
+    }
+    const std::uint64_t rows = static_cast<std::uint64_t>(layout.height < 0 ? -layout.height : layout.height);
+    return layout.width > 0 ? static_cast<std::uint64_t>(layout.width) * rows : 0;
+}
+
 bool writeBmp(ImageFile& file, const IndexedImage& image) {
     if (!image.hasPixels() || image.paletteCount() == 0 || !file.isWritable()) {
         return false;

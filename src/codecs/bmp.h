@@ -17,6 +17,9 @@ bool readBmp(ImageFile& source, IndexedImage& image);
 // else (including a file that ends inside its headers).
 std::uint16_t probeBmp(ImageFile& source);
 
+// Width x height as the headers declare them, 0 when they cannot be read.
+std::uint64_t bmpPixelCount(ImageFile& source);
+
 // Writes image as an 8-bit bitmap with a 40-byte header and its whole
 // palette into a stream open for writing, which the caller commits.
 bool writeBmp(ImageFile& target, const IndexedImage& image);

@@ -12,15 +12,18 @@ const std::array<Codec, 3> kCodecs = {{
     {ImageFormat::Bmp, "bmp", readBmp, [](ImageFile& f) { return int{probeBmp(f)}; },
      [](ImageFile& f, const IndexedImage& image, const EncodeOptions&) {
          return writeBmp(f, image);
-     }},
+     },
+     bmpPixelCount},
     {ImageFormat::Png, "png", readPng, probePng,
      [](ImageFile& f, const IndexedImage& image, const EncodeOptions& o) {
          return writePng(f, image, o.pngLevel, o.pngFilterMask);
-     }},
+     },
+     pngPixelCount},
     {ImageFormat::Xyz, "xyz", readXyz, probeXyz,
      [](ImageFile& f, const IndexedImage& image, const EncodeOptions& o) {
          return writeXyz(f, image, o.xyzLevel);
-     }},
+     },
+     xyzPixelCount},
 }};
 
 char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -76,6 +79,11 @@ int probeImage(const Codec& codec, const std::string& path) {
 int probeImage(const Codec& codec, std::span<const std::uint8_t> bytes) {
     ImageFile file;
     return openBytes(file, bytes) ? codec.probe(file) : 0;
+}
+
+std::uint64_t pixelCountOf(const Codec& codec, const std::string& path) {
+    ImageFile file;
+    return file.open(path, false) ? codec.pixelCount(file) : 0;
 }
 
 bool writeImage(const Codec& codec, const std::string& path, const IndexedImage& image,

@@ -35,6 +35,9 @@ struct Codec {
     // The pixel depth the file declares, 0 when it is not recognisable.
     int (*probe)(ImageFile& source);
     bool (*write)(ImageFile& target, const IndexedImage& image, const EncodeOptions& options);
+    // Width x height as the file declares them (nothing decoded), 0 when the
+    // header cannot be read.
+    std::uint64_t (*pixelCount)(ImageFile& source);
 };
 
 // Every format, indexed by ImageFormat: the one list of them.
@@ -49,6 +52,8 @@ bool readImage(const Codec& codec, const std::string& path, IndexedImage& image)
 bool readImage(const Codec& codec, std::span<const std::uint8_t> bytes, IndexedImage& image);
 int probeImage(const Codec& codec, const std::string& path);
 int probeImage(const Codec& codec, std::span<const std::uint8_t> bytes);
+// A codec's pixel count of a file by its path.
+std::uint64_t pixelCountOf(const Codec& codec, const std::string& path);
 // A codec's writer to a file by its path, published whole or not at all.
 bool writeImage(const Codec& codec, const std::string& path, const IndexedImage& image,
                 const EncodeOptions& options);

@@ -235,6 +235,19 @@ bool readPng(ImageFile& file, IndexedImage& image) {
     return true;
 }
 
+std::uint64_t pngPixelCount(ImageFile& file) {
+    // The signature, then IHDR: length, type, width and height (big-endian).
+    std::uint8_t head[24];
+    if (file.read(head, sizeof head) != sizeof head || png_sig_cmp(head, 0, 8) != 0 ||
+        std::memcmp(head + 12, "IHDR", 4) != 0) {
+        return 0;
+    }
+    const auto be32 = [](const std::uint8_t* p) {
+        return std::uint64_t{p[0]} << 24 | std::uint64_t{p[1]} << 16 | std::uint64_t{p[2]} << 8 | p[3];
+    };
+    return be32(head + 16) * be32(head + 20);
+}
+
 int probePng(ImageFile& file) {
     if (!hasPngSignature(file)) {
         return 0;

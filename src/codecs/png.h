@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "image/indexed_image.h"
 #include "io/image_file.h"
 
@@ -13,6 +15,9 @@ bool readPng(ImageFile& source, IndexedImage& image);
 // channels x bit depth after stripping alpha, or 0 when the file is not a
 // PNG or cannot be decoded that far.
 int probePng(ImageFile& source);
+
+// Width x height as the IHDR declares them, 0 when it cannot be read.
+std::uint64_t pngPixelCount(ImageFile& source);
 
 // Writes an 8-bit palette PNG (IHDR, PLTE with every palette entry, tRNS
 // when the image has palette alpha, IDAT, IEND) with the zlib level and

@@ -61,6 +61,14 @@ bool readXyz(ImageFile& file, IndexedImage& image) {
     return true;
 }
 
+std::uint64_t xyzPixelCount(ImageFile& file) {
+    std::uint8_t header[kHeaderSize];
+    if (file.read(header, kHeaderSize) != kHeaderSize || std::memcmp(header, kMagic, 4) != 0) {
+        return 0;
+    }
+    return std::uint64_t{loadLe16(header + 4)} * loadLe16(header + 6);
+}
+
 int probeXyz(ImageFile& file) {
     IndexedImage image;
     return readXyz(file, image) ? 8 : 0;

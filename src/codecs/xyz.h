@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "image/indexed_image.h"
 #include "io/image_file.h"
 
@@ -13,6 +15,9 @@ bool readXyz(ImageFile& source, IndexedImage& image);
 
 // 8 when readXyz accepts the file, otherwise 0.
 int probeXyz(ImageFile& source);
+
+// Width x height as the header declares them, 0 when it cannot be read.
+std::uint64_t xyzPixelCount(ImageFile& source);
 
 // Level -1..9, into a stream open for writing, which the caller commits.
 bool writeXyz(ImageFile& target, const IndexedImage& image, int level);

@@ -167,6 +167,8 @@ RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
     const std::string outputFolder =
         settings.SaveDirFlag == 1 ? paths.canonicalFolder(settings.SaveDir) : std::string();
     std::unordered_map<std::string, std::uint32_t> writers;
+    std::vector<std::string> targets(count);
+    std::vector<std::string> writtens(count);
     DependencyBuilder builder;
     for (std::size_t i = 0; i < count; ++i) {
         PlannedEntry& entry = entries_[i];
@@ -176,11 +178,13 @@ RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
             continue;
         }
         std::vector<std::string> missing;
-        const std::string target = paths.canonical(entry.plan.targetPath, &missing);
+        std::string& target = targets[i];
+        target = paths.canonical(entry.plan.targetPath, &missing);
         entry.targetFolder = target.substr(0, std::max<std::size_t>(target.rfind('/'), 1));
         // A link at the target's name is written through: the file it leads
         // to is the one replaced.
-        std::string written = target;
+        std::string& written = writtens[i];
+        written = target;
         bool throughLink = false;
         if (isLink(target)) {
             if (std::string real = PathCanonicalizer::resolved(target); !real.empty()) {
@@ -193,7 +197,7 @@ RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
         };
         entry.inPlace = isOwn(written) || isOwn(target);
         if (!entry.inPlace) {
-            for (const std::string* path : {&target, static_cast<const std::string*>(&written)}) {
+            for (const std::string* path : {static_cast<const std::string*>(&target), static_cast<const std::string*>(&written)}) {
                 if (const auto it = owners.find(*path); it != owners.end() && !entry.conflict) {
                     entry.conflict = true;
                     entry.conflictWith = it->second;
@@ -228,6 +232,112 @@ RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
         builder.add(access);
     }
     graph_ = builder.take();
+    groupEntries(sources, linkedSources, targets, writtens);
+}
+
+void RunPlan::groupEntries(const std::vector<std::string>& sources,
+                           const std::vector<std::string>& linkedSources,
+                           const std::vector<std::string>& targets,
+                           const std::vector<std::string>& writtens) {
+    // Union-find over entries; a set is named by its lowest entry.
+    std::vector<std::uint32_t> parent(entries_.size());
+    for (std::uint32_t i = 0; i < parent.size(); ++i) {
+        parent[i] = i;
+    }
+    const auto root = [&](std::uint32_t i) {
+        while (parent[i] != i) {
+            i = parent[i] = parent[parent[i]];
+        }
+        return i;
+    };
+    const auto join = [&](std::uint32_t a, std::uint32_t b) {
+        a = root(a);
+        b = root(b);
+        parent[std::max(a, b)] = std::min(a, b);
+    };
+    // Every file an entry reads or writes, under each of its names. Which
+    // folders exist does not count: other shards may have made them already.
+    std::unordered_map<std::string, std::uint32_t> keys;
+    const auto share = [&](const std::string& key, std::uint32_t i) {
+        if (!key.empty()) {
+            const auto [it, added] = keys.emplace(key, i);
+            if (!added) {
+                join(it->second, i);
+            }
+        }
+    };
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+        share(sources[i], i);
+        share(linkedSources[i], i);
+        if (entries_[i].conflictWith >= 0) {
+            join(i, static_cast<std::uint32_t>(entries_[i].conflictWith));
+        }
+        if (!entries_[i].conflict) {
+            share(targets[i], i);
+            share(writtens[i], i);
+        }
+    }
+    // An output whose folder is another entry's file.
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+        for (std::size_t slash = targets[i].rfind('/'); slash != std::string::npos && slash > 0;
+             slash = targets[i].rfind('/', slash - 1)) {
+            if (const auto it = keys.find(targets[i].substr(0, slash)); it != keys.end()) {
+                join(it->second, i);
+            }
+        }
+    }
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+        entries_[i].group = root(i);
+    }
+}
+
+std::vector<std::uint32_t> assignShards(const RunPlan& plan, std::span<const std::uint64_t> weights,
+                                        unsigned count) {
+    // Each group's weight, then the heaviest group first to the lightest
+    // shard; ties go to the lower group and the lower shard, so every shard
+    // works the same answer out.
+    std::unordered_map<std::uint32_t, std::uint64_t> groupWeight;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        groupWeight[plan[i].group] += weights[i];
+    }
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> order;
+    order.reserve(groupWeight.size());
+    for (const auto& [group, weight] : groupWeight) {
+        order.emplace_back(weight, group);
+    }
+    std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    std::vector<std::uint64_t> load(std::max(count, 1u), 0);
+    std::unordered_map<std::uint32_t, std::uint32_t> shardOfGroup;
+    for (const auto& [weight, group] : order) {
+        const auto lightest = static_cast<std::uint32_t>(
+            std::min_element(load.begin(), load.end()) - load.begin());
+        load[lightest] += weight;
+        shardOfGroup[group] = lightest;
+    }
+    std::vector<std::uint32_t> shards(plan.size());
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        shards[i] = shardOfGroup[plan[i].group];
+    }
+    return shards;
+}
+
+DependencyGraph subgraph(const DependencyGraph& graph, std::span<const std::uint32_t> entries) {
+    std::unordered_map<std::uint32_t, std::uint32_t> local;
+    for (std::uint32_t k = 0; k < entries.size(); ++k) {
+        local.emplace(entries[k], k);
+    }
+    DependencyGraph result;
+    for (const std::uint32_t entry : entries) {
+        for (const std::uint32_t on : graph.of(entry)) {
+            if (const auto it = local.find(on); it != local.end()) {
+                result.edges_.push_back(it->second);
+            }
+        }
+        result.offsets_.push_back(result.edges_.size());
+    }
+    return result;
 }
 
 ConvertStatus RunPlan::process(std::size_t i, const std::string& fullPath,

@@ -52,6 +52,8 @@ public:
 
 private:
     friend class DependencyBuilder;
+    friend DependencyGraph subgraph(const DependencyGraph& graph,
+                                    std::span<const std::uint32_t> entries);
     std::vector<std::size_t> offsets_{0};
     std::vector<std::uint32_t> edges_;
 };
@@ -101,6 +103,10 @@ struct PlannedEntry {
     // The output replaces the entry's own source, as the user asked.
     bool inPlace = false;
     std::string targetFolder;  // canonical, for numbered names
+    // Entries that touch a common file (or conflict) share a group, named by
+    // its lowest entry. Which files and folders exist does not change it, so
+    // runs that plan the same list apart from each other agree on it.
+    std::uint32_t group = 0;
 };
 
 // A run decided as a whole before it starts: each entry's plan, the entries
@@ -121,6 +127,11 @@ public:
                           std::string* written = nullptr) const;
 
 private:
+    void groupEntries(const std::vector<std::string>& sources,
+                      const std::vector<std::string>& linkedSources,
+                      const std::vector<std::string>& targets,
+                      const std::vector<std::string>& writtens);
+
     Settings settings_;
     std::vector<PlannedEntry> entries_;
     DependencyGraph graph_;
@@ -128,5 +139,14 @@ private:
     // must not take one of them.
     std::unordered_set<std::string> reserved_;
 };
+
+// Splits a plan into `count` shards of whole groups, balanced by the entries'
+// weights: for each entry, its shard (0-based). The same plan and weights
+// give the same answer wherever it is worked out.
+std::vector<std::uint32_t> assignShards(const RunPlan& plan, std::span<const std::uint64_t> weights,
+                                        unsigned count);
+
+// The graph among some of its entries (in the order given), renumbered from 0.
+DependencyGraph subgraph(const DependencyGraph& graph, std::span<const std::uint32_t> entries);
 
 }  // namespace kelvara
