@@ -59,6 +59,16 @@ void ConversionJob::start(bool onlySelected) {
 }
 
 void ConversionJob::runEngine() {
+    try {
+        runEntries();
+    } catch (...) {
+        // Out of memory while planning: the rows keep their statuses, and the
+        // window must come back all the same.
+    }
+    owner_.post([this] { finishRun(); });
+}
+
+void ConversionJob::runEntries() {
     // Planning touches the file system for every entry: it is the run's
     // work, not the window's.
     std::optional<RunPlan> plan;
@@ -87,8 +97,7 @@ void ConversionJob::runEngine() {
             owner_.advanceProgress(std::to_string(done) + '/' + std::to_string(total_));
         });
     };
-    runEntries(plan ? plan->graph() : independent, workerCount(settings_.Jobs), work, hooks);
-    owner_.post([this] { finishRun(); });
+    kelvara::runEntries(plan ? plan->graph() : independent, workerCount(settings_.Jobs), work, hooks);
 }
 
 void ConversionJob::finishRun() {

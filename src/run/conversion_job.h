@@ -80,6 +80,7 @@ public:
 
 private:
     void runEngine();
+    void runEntries();
     void finishRun();
 
     FileList& list_;
