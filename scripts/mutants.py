@@ -501,7 +501,7 @@ def build(build_dir: Path, jobs: int) -> tuple[bool, str]:
     return rc == 0, output
 
 
-FAILED_LINE = re.compile(r"^\s*\d+\s+-\s+(\S+)(?:\s+#[^()]*)?\s+\(([^()]+)\)\s*$")
+FAILED_LINE = re.compile(r"^\s*\d+\s+-\s+(\S+)(?:\s+#.*?)?\s+\(([^()]+)\)\s*$")
 
 
 def run_suite(build_dir: Path, jobs: int, timeout: int) -> tuple[int, list[str], str]:
