@@ -171,6 +171,7 @@ TREE = {"src/sunset.bmp": PIC, "src/A.BMP": "tiles.bmp", "src/b.Png": "rings.png
         "src/sub/\udcff\udcfe.png": "noise.png", "src/odd/w33.XYZ": "noise:33x7",
         "src/odd/w31.bmp": "noise:31x5", "src/odd/w30.png": "noise:30x3",
         "src/photo 24.bmp": "photo-24bit.bmp", "src/notes.txt": "0741@text:notes\n", "src/broken.png": "text:x",
+        "src/docs/read me.txt": "text:only file of its folder",
         "cfg.ini": "text:[Convert]\nSaveMode=1\nSaveDirFlag=1\nSaveDir=cfg\nReproduceDir=0\n"
                    "UnKnownFlag=1\n[Png]\nCompLv=0\nFilter=0\n[Xyz]\nCompLv=0\n"}
 PLACES = (["--beside"], ["--out", "out", "--keep-tree"], ["--out", "out/", "--flat"])
