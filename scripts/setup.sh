@@ -8,7 +8,7 @@ preset=${1:-release}
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libpng-dev
+  zlib1g-dev libpng-dev libdeflate-dev
   libcli11-dev qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   imagemagick pngcheck python3-pil xvfb xauth locales
