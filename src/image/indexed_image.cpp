@@ -5,7 +5,8 @@
 
 namespace kelvara {
 
-void IndexedImage::setSize(std::uint32_t width, std::uint32_t height, bool zeroPixels) {
+void IndexedImage::setSize(std::uint32_t width, std::uint32_t height, bool zeroPixels,
+                           std::size_t roomBefore) {
     reset();
     const auto w = static_cast<std::uint16_t>(width);
     const auto h = static_cast<std::uint16_t>(height);
@@ -15,10 +16,11 @@ void IndexedImage::setSize(std::uint32_t width, std::uint32_t height, bool zeroP
     width_ = w;
     height_ = h;
     // calloc hands back zeroed storage, so no separate clearing pass.
-    if (zeroPixels) {
-        pixels_.allocate(static_cast<std::size_t>(w) * h);
-    } else {
-        pixels_.allocateUninitialized(static_cast<std::size_t>(w) * h);
+    const std::size_t count = static_cast<std::size_t>(w) * h;
+    if (zeroPixels && roomBefore == 0) {
+        pixels_.allocate(count);
+    } else if (pixels_.allocateUninitialized(count, roomBefore) != nullptr && zeroPixels) {
+        std::memset(pixels_.data(), 0, count);
     }
     palette_.allocate(kPaletteSize);
 }
