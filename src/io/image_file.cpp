@@ -226,11 +226,20 @@ std::uint64_t ImageFile::readParts(const iovec* parts, int count) {
         return 0;
     }
     const std::uint64_t wanted = std::min(totalLength(parts, count), size_ - position_);
+    // Bytes in memory, or a small file the buffer already holds whole (read
+    // with its headers): copied, with no second read.
+    const std::uint8_t* from = nullptr;
     if (!isFile_) {
+        from = memory_ + position_;
+    } else if (bufferFill_ > 0 && position_ >= bufferStart_ &&
+               position_ + wanted <= bufferStart_ + bufferFill_) {
+        from = buffer_.get() + (position_ - bufferStart_);
+    }
+    if (from != nullptr) {
         std::uint64_t done = 0;
         for (int i = 0; i < count && done < wanted; ++i) {
             const std::uint64_t take = std::min<std::uint64_t>(parts[i].iov_len, wanted - done);
-            std::memcpy(parts[i].iov_base, memory_ + position_ + done, take);
+            std::memcpy(parts[i].iov_base, from + done, take);
             done += take;
         }
         position_ += done;
