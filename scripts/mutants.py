@@ -153,11 +153,9 @@ MUTANTS = [
 
     # --------------------------------------------------------- atomic writes
     m("replace_loses_mode", "atomic", ATOMIC,
-      "            replacing_ = true;\n"
-      "            mode_ = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);\n"
-      "            haveMode_ = true;\n",
-      "            replacing_ = true;\n"
-      "            mode_ = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);\n",
+      "        mode_ = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);\n"
+      "        haveMode_ = true;\n",
+      "        mode_ = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);\n",
       "a replaced file no longer keeps its permission bits (the new one gets the default mode)"),
     m("replace_through_link_replaces_link", "atomic", ATOMIC,
       "if (S_ISLNK(st.st_mode)) {",

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -56,6 +57,27 @@ struct ProcPath {
     char text[64];
 };
 
+// Gives the unnamed file a name in the folder. Through its descriptor
+// directly where the kernel allows that (root, or Linux 6.10 and later for
+// a file one opened oneself), else through its /proc/self/fd link.
+bool linkUnnamed(int fd, int folder, const char* name) {
+    static std::atomic<bool> direct{true};
+    if (direct.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) {
+            return true;
+        }
+        if (errno != ENOENT && errno != EPERM && errno != EINVAL) {
+            return false;  // EEXIST and the like: the /proc link would say the same
+        }
+    }
+    const ProcPath proc(fd);
+    if (::linkat(AT_FDCWD, proc.text, folder, name, AT_SYMLINK_FOLLOW) != 0) {
+        return false;
+    }
+    direct.store(false, std::memory_order_relaxed);  // refused, yet the file could be linked
+    return true;
+}
+
 }  // namespace
 
 std::string numberedName(std::string_view name, unsigned k) {
@@ -76,6 +98,7 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
     haveMode_ = false;
     replacing_ = false;
     existed_ = false;
+    lookLater_ = false;
     options_ = options;
     target_ = target;
     requested_ = target;
@@ -88,6 +111,12 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
         return false;
     }
 
+    // A numbered name is found free at commit; a target the caller saw
+    // absent is looked at only if it turns up at commit.
+    lookLater_ = options_.absentWhenPlanned && options_.existing != ExistingTarget::NumberedName;
+    if (lookLater_ || options_.existing == ExistingTarget::NumberedName) {
+        return openTemporary();
+    }
     struct stat st {};
     const bool present = ::fstatat(folder_.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (present && options_.existing == ExistingTarget::Keep) {
@@ -107,17 +136,37 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
                 }
             }
         }
-        if (::fstatat(folder_.get(), name_.c_str(), &st, 0) == 0) {
-            if (!S_ISREG(st.st_mode) ||
-                ::faccessat(folder_.get(), name_.c_str(), W_OK, AT_EACCESS) != 0) {
-                return false;
-            }
-            replacing_ = true;
-            mode_ = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
-            haveMode_ = true;
+        if (::fstatat(folder_.get(), name_.c_str(), &st, 0) == 0 && !acceptReplaced(st)) {
+            return false;
         }
     }
     return openTemporary();
+}
+
+bool AtomicFileWriter::acceptReplaced(const struct stat& st) {
+    if (!S_ISREG(st.st_mode) || ::faccessat(folder_.get(), name_.c_str(), W_OK, AT_EACCESS) != 0) {
+        return false;
+    }
+    replacing_ = true;
+    if (!haveMode_) {
+        mode_ = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
+        haveMode_ = true;
+    }
+    return true;
+}
+
+// At commit, for a target begin did not look at: nothing there (any more),
+// or a regular file that is replaced as begin would have had it, mode and
+// flush included. A link or anything else that turned up fails the write.
+bool AtomicFileWriter::lookAtTarget() {
+    struct stat st {};
+    if (::fstatat(folder_.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT;
+    }
+    if (!acceptReplaced(st) || ::fchmod(fd_, mode_) != 0) {
+        return false;
+    }
+    return options_.sync != SyncPolicy::WhenReplacing || ::fdatasync(fd_) == 0;
 }
 
 bool AtomicFileWriter::openTemporary() {
@@ -225,17 +274,15 @@ void AtomicFileWriter::setMode(mode_t mode) {
 // EEXIST and nothing changes.
 bool AtomicFileWriter::linkNoReplace(const std::string& name) {
     if (unnamed_) {
-        const ProcPath proc(fd_);
-        return ::linkat(AT_FDCWD, proc.text, folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        return linkUnnamed(fd_, folder_.get(), name.c_str());
     }
     return ::linkat(folder_.get(), tempName_.c_str(), folder_.get(), name.c_str(), 0) == 0;
 }
 
 bool AtomicFileWriter::linkTemporary() {
-    const ProcPath proc(fd_);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name = randomTempName();
-        if (::linkat(AT_FDCWD, proc.text, folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (linkUnnamed(fd_, folder_.get(), name.c_str())) {
             tempName_ = std::move(name);
             unnamed_ = false;
             return true;
@@ -293,7 +340,10 @@ bool AtomicFileWriter::commit() {
                 break;
             case ExistingTarget::Replace:
                 linked = unnamed_ && !replacing_ && linkNoReplace(name_);
-                if (!linked && unnamed_) {
+                if (!linked && lookLater_) {
+                    ok = lookAtTarget();
+                }
+                if (ok && !linked && unnamed_) {
                     ok = linkTemporary();
                 }
                 break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
 
@@ -32,6 +33,11 @@ struct TargetOptions {
     // NumberedName: true for a file name (no folder) the file must not take,
     // for example one that another file of the same run will take.
     std::function<bool(std::string_view name)> reservedName;
+    // The caller has just seen nothing at the target's name (a run's plan):
+    // the writer does not look again before writing. A regular file that
+    // turns up meanwhile is still found and replaced (or kept) as the rule
+    // says; a link or anything else that turns up fails the write.
+    bool absentWhenPlanned = false;
 };
 
 // Writes a file so that it appears at its path whole or not at all. The bytes
@@ -92,6 +98,9 @@ public:
 
 private:
     bool openTemporary();
+    // A regular file we may write stands at the target: it is replaced.
+    bool acceptReplaced(const struct stat& st);
+    bool lookAtTarget();
     bool linkTemporary();
     // Gives the finished file the name `name` unless something stands there.
     bool linkNoReplace(const std::string& name);
@@ -106,6 +115,7 @@ private:
     bool haveMode_ = false;
     bool forceNamed_ = false;
     bool existed_ = false;
+    bool lookLater_ = false;  // the target was not looked at in begin
     mode_t mode_ = 0;
     TargetOptions options_;
     std::string target_;

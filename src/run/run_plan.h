@@ -100,6 +100,8 @@ struct PlannedEntry {
     std::int64_t conflictWith = -1;
     // The output replaces the entry's own source, as the user asked.
     bool inPlace = false;
+    // Nothing stood at the target's name when the run was planned.
+    bool targetAbsent = false;
     std::string targetFolder;  // canonical, for numbered names
 };
 
