@@ -99,6 +99,7 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
     replacing_ = false;
     existed_ = false;
     lookLater_ = false;
+    folderPath_.clear();
     options_ = options;
     target_ = target;
     requested_ = target;
@@ -106,8 +107,7 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
     if (target.empty() || target.back() == '/') {
         return false;
     }
-    folder_ = openParentFolder(target_, name_);
-    if (!folder_.valid()) {
+    if (!openFolder()) {
         return false;
     }
 
@@ -115,10 +115,10 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
     // absent is looked at only if it turns up at commit.
     lookLater_ = options_.absentWhenPlanned && options_.existing != ExistingTarget::NumberedName;
     if (lookLater_ || options_.existing == ExistingTarget::NumberedName) {
-        return openTemporary();
+        return openTemporaryAgain();
     }
     struct stat st {};
-    const bool present = ::fstatat(folder_.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool present = ::fstatat(folderFd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (present && options_.existing == ExistingTarget::Keep) {
         existed_ = true;
         return false;
@@ -130,21 +130,35 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
                 ::realpath(target.c_str(), nullptr), &std::free);
             if (real) {
                 target_ = real.get();
-                folder_ = openParentFolder(target_, name_);
-                if (!folder_.valid()) {
+                folder_ = std::make_shared<const FileDescriptor>(openParentFolder(target_, name_));
+                if (folderFd() < 0) {
                     return false;
                 }
             }
         }
-        if (::fstatat(folder_.get(), name_.c_str(), &st, 0) == 0 && !acceptReplaced(st)) {
+        if (::fstatat(folderFd(), name_.c_str(), &st, 0) == 0 && !acceptReplaced(st)) {
             return false;
         }
     }
-    return openTemporary();
+    return openTemporaryAgain();
+}
+
+bool AtomicFileWriter::openFolder() {
+    if (options_.folders == nullptr) {
+        folder_ = std::make_shared<const FileDescriptor>(openParentFolder(target_, name_));
+        return folderFd() >= 0;
+    }
+    const std::size_t slash = target_.rfind('/');
+    name_ = target_.substr(slash == std::string::npos ? 0 : slash + 1);
+    folderPath_ = slash == std::string::npos ? std::string(".")
+                  : slash == 0                ? std::string("/")
+                                              : target_.substr(0, slash);
+    folder_ = options_.folders->open(folderPath_);
+    return folderFd() >= 0;
 }
 
 bool AtomicFileWriter::acceptReplaced(const struct stat& st) {
-    if (!S_ISREG(st.st_mode) || ::faccessat(folder_.get(), name_.c_str(), W_OK, AT_EACCESS) != 0) {
+    if (!S_ISREG(st.st_mode) || ::faccessat(folderFd(), name_.c_str(), W_OK, AT_EACCESS) != 0) {
         return false;
     }
     replacing_ = true;
@@ -160,7 +174,7 @@ bool AtomicFileWriter::acceptReplaced(const struct stat& st) {
 // flush included. A link or anything else that turned up fails the write.
 bool AtomicFileWriter::lookAtTarget() {
     struct stat st {};
-    if (::fstatat(folder_.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(folderFd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT;
     }
     if (!acceptReplaced(st) || ::fchmod(fd_, mode_) != 0) {
@@ -169,9 +183,23 @@ bool AtomicFileWriter::lookAtTarget() {
     return options_.sync != SyncPolicy::WhenReplacing || ::fdatasync(fd_) == 0;
 }
 
+// A kept folder descriptor may outlive its folder (removed meanwhile): the
+// folder is then opened afresh, once.
+bool AtomicFileWriter::openTemporaryAgain() {
+    if (openTemporary()) {
+        return true;
+    }
+    if (errno != ENOENT || options_.folders == nullptr || folderPath_.empty()) {
+        return false;
+    }
+    options_.folders->forget(folderPath_);
+    folder_ = options_.folders->open(folderPath_);
+    return folderFd() >= 0 && openTemporary();
+}
+
 bool AtomicFileWriter::openTemporary() {
     if (!forceNamed_) {
-        fd_ = ::openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        fd_ = ::openat(folderFd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             unnamed_ = true;
             return true;
@@ -184,7 +212,7 @@ bool AtomicFileWriter::openTemporary() {
     unnamed_ = false;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name = randomTempName();
-        fd_ = ::openat(folder_.get(), name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        fd_ = ::openat(folderFd(), name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             tempName_ = std::move(name);
             return true;
@@ -274,15 +302,15 @@ void AtomicFileWriter::setMode(mode_t mode) {
 // EEXIST and nothing changes.
 bool AtomicFileWriter::linkNoReplace(const std::string& name) {
     if (unnamed_) {
-        return linkUnnamed(fd_, folder_.get(), name.c_str());
+        return linkUnnamed(fd_, folderFd(), name.c_str());
     }
-    return ::linkat(folder_.get(), tempName_.c_str(), folder_.get(), name.c_str(), 0) == 0;
+    return ::linkat(folderFd(), tempName_.c_str(), folderFd(), name.c_str(), 0) == 0;
 }
 
 bool AtomicFileWriter::linkTemporary() {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name = randomTempName();
-        if (linkUnnamed(fd_, folder_.get(), name.c_str())) {
+        if (linkUnnamed(fd_, folderFd(), name.c_str())) {
             tempName_ = std::move(name);
             unnamed_ = false;
             return true;
@@ -355,7 +383,7 @@ bool AtomicFileWriter::commit() {
         ok = false;
     }
     if (ok && !linked) {
-        ok = ::renameat(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str()) == 0;
+        ok = ::renameat(folderFd(), tempName_.c_str(), folderFd(), name_.c_str()) == 0;
         if (ok) {
             tempName_.clear();
         }
@@ -363,11 +391,11 @@ bool AtomicFileWriter::commit() {
     if (!ok) {
         failed_ = true;
         if (linked) {
-            ::unlinkat(folder_.get(), name_.c_str(), 0);  // only if close failed: never half a file
+            ::unlinkat(folderFd(), name_.c_str(), 0);  // only if close failed: never half a file
         }
     }
     if (!tempName_.empty()) {
-        ::unlinkat(folder_.get(), tempName_.c_str(), 0);
+        ::unlinkat(folderFd(), tempName_.c_str(), 0);
         tempName_.clear();
     }
     unnamed_ = false;
@@ -388,7 +416,7 @@ void AtomicFileWriter::abandon() {
         fd_ = -1;
     }
     if (!tempName_.empty()) {
-        ::unlinkat(folder_.get(), tempName_.c_str(), 0);
+        ::unlinkat(folderFd(), tempName_.c_str(), 0);
         tempName_.clear();
     }
     unnamed_ = false;

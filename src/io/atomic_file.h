@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,8 @@ struct TargetOptions {
     // turns up meanwhile is still found and replaced (or kept) as the rule
     // says; a link or anything else that turns up fails the write.
     bool absentWhenPlanned = false;
+    // Folders a run keeps open: the target's folder is taken from there.
+    FolderHandles* folders = nullptr;
 };
 
 // Writes a file so that it appears at its path whole or not at all. The bytes
@@ -97,7 +100,9 @@ public:
     bool targetExisted() const { return existed_; }
 
 private:
+    bool openFolder();
     bool openTemporary();
+    bool openTemporaryAgain();
     // A regular file we may write stands at the target: it is replaced.
     bool acceptReplaced(const struct stat& st);
     bool lookAtTarget();
@@ -106,8 +111,11 @@ private:
     bool linkNoReplace(const std::string& name);
     bool publishNumbered();
 
+    int folderFd() const { return folder_ ? folder_->get() : -1; }
+
     int fd_ = -1;
-    FileDescriptor folder_;  // the target's folder
+    std::shared_ptr<const FileDescriptor> folder_;  // the target's folder
+    std::string folderPath_;                        // its path, when taken from options_.folders
     std::string name_;       // the target's name in it
     bool failed_ = false;
     bool unnamed_ = false;  // O_TMPFILE: no name until commit links one

@@ -320,6 +320,7 @@ ConvertStatus RunPlan::process(std::size_t i, const std::string& fullPath,
     }
     TargetOptions target;
     target.absentWhenPlanned = entry.targetAbsent;
+    target.folders = &folders_;
     if (!entry.inPlace) {
         target.existing = existingTargetRule(settings_);
         if (target.existing == ExistingTarget::NumberedName) {

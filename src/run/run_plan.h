@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/output_policy.h"
+#include "io/deep_path.h"
 #include "settings/settings.h"
 
 namespace kelvara {
@@ -129,6 +130,8 @@ private:
     // Every source and every output of the run, canonical: numbered names
     // must not take one of them.
     std::unordered_set<std::string> reserved_;
+    // The output folders' handles, kept while the run lasts.
+    mutable FolderHandles folders_;
 };
 
 }  // namespace kelvara
