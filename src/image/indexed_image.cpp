@@ -33,15 +33,6 @@ void IndexedImage::reset() {
     alphaCount_ = 0;
 }
 
-bool IndexedImage::setPaletteEntry(std::uint16_t index, std::uint8_t red, std::uint8_t green,
-                                   std::uint8_t blue) {
-    if (palette_.empty() || index >= palette_.count()) {
-        return false;
-    }
-    palette_[index] = PaletteEntry{red, green, blue};
-    return true;
-}
-
 void IndexedImage::setPaletteAlpha(const std::uint8_t* values, std::size_t count) {
     alphaCount_ = values == nullptr ? 0 : std::min<std::size_t>(count, kPaletteSize);
     std::copy(values, values + alphaCount_, alpha_.begin());

@@ -100,6 +100,9 @@ void ImageFile::close() {
         }
         writer_.abandon();
         bufferFill_ = 0;
+        if (buffer_ && !spareBuffer()) {
+            spareBuffer() = std::move(buffer_);
+        }
         isFile_ = false;
     }
     writable_ = false;
@@ -115,7 +118,15 @@ bool ImageFile::commit() {
     return ok;
 }
 
+ImageFile::Buffer& ImageFile::spareBuffer() {
+    thread_local Buffer spare;
+    return spare;
+}
+
 bool ImageFile::ensureBuffer() {
+    if (!buffer_) {
+        buffer_ = std::move(spareBuffer());
+    }
     if (!buffer_) {
         buffer_.reset(static_cast<std::uint8_t*>(std::malloc(kBufferSize)));
     }

@@ -69,6 +69,11 @@ private:
         void operator()(std::uint8_t* p) const { std::free(p); }
     };
 
+    using Buffer = std::unique_ptr<std::uint8_t, Free>;
+    // The calling thread's spare buffer: a file closed leaves its buffer
+    // there for the next one, so a run of small files allocates none.
+    static Buffer& spareBuffer();
+
     bool openFile(const std::string& path, const TargetOptions* target);
     bool ensureBuffer();
     bool flushWrites();
@@ -87,7 +92,7 @@ private:
     AtomicFileWriter writer_;
     std::uint64_t fileOffset_ = 0;  // where the next flushed bytes go in the file
 
-    std::unique_ptr<std::uint8_t, Free> buffer_;
+    Buffer buffer_;
     std::uint64_t bufferStart_ = 0;  // reading: file offset of buffer_[0]
     std::size_t bufferFill_ = 0;     // bytes valid (reading) or pending (writing)
 };
