@@ -162,7 +162,7 @@ MUTANTS = [
       "if (false && S_ISLNK(st.st_mode)) {",
       "replacing a symbolic link replaces the link itself instead of the file it leads to"),
     m("abandon_keeps_named_temporary", "atomic", ATOMIC,
-      "        ::unlinkat(folder_.get(), tempName_.c_str(), 0);\n"
+      "        ::unlinkat(folderFd(), tempName_.c_str(), 0);\n"
       "        tempName_.clear();\n    }\n    unnamed_ = false;\n}\n",
       "        tempName_.clear();\n    }\n    unnamed_ = false;\n}\n",
       "abandon() forgets to unlink a named temporary: failed writes leave .kelvara-*.tmp files"),
@@ -377,8 +377,8 @@ MUTANTS = [
       "ConvertStatus status = ConvertStatus::Success;",
       "an entry whose work throws is reported as Success instead of WriteError"),
     m("runner_started_not_counted", "scheduler", SCHEDULE,
-      "        ++started_;\n        ++inFlight_;\n",
-      "        ++inFlight_;\n",
+      "        started_ += taken.size();\n",
+      "",
       "entries that ran are not counted: the run claims none of them started"),
     m("runner_late_results_dropped", "scheduler", SCHEDULE,
       "        for (; next_ < count_; ++next_) {\n"
