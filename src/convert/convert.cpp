@@ -44,7 +44,7 @@ ConvertStatus convertImage(const std::string& sourcePath, const std::string& tar
     }
 
     IndexedImage image;
-    if (!readImage(*source, sourcePath, image)) {
+    if (!readImage(*source, sourcePath, image, options.folders)) {
         return readFailure(probeImage(*source, sourcePath));
     }
     // The target's folder is made when it is missing, not looked for first:

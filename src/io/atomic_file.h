@@ -39,7 +39,8 @@ struct TargetOptions {
     // turns up meanwhile is still found and replaced (or kept) as the rule
     // says; a link or anything else that turns up fails the write.
     bool absentWhenPlanned = false;
-    // Folders a run keeps open: the target's folder is taken from there.
+    // Folders a run keeps open: the target's folder is taken from there
+    // (and a conversion's source's too).
     FolderHandles* folders = nullptr;
 };
 

@@ -36,7 +36,12 @@ bool ImageFile::openTarget(const std::string& path, const TargetOptions& options
     return openFile(path, &options);
 }
 
-bool ImageFile::openFile(const std::string& path, const TargetOptions* target) {
+bool ImageFile::openSource(const std::string& path, FolderHandles& folders) {
+    return openFile(path, nullptr, &folders);
+}
+
+bool ImageFile::openFile(const std::string& path, const TargetOptions* target,
+                         FolderHandles* folders) {
     if (isOpen_) {
         return false;
     }
@@ -49,7 +54,17 @@ bool ImageFile::openFile(const std::string& path, const TargetOptions* target) {
     } else {
         // O_NONBLOCK keeps a FIFO from blocking the open; only regular files
         // are read.
-        const int fd = openDeep(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+        int fd = -1;
+        if (const std::size_t slash = path.rfind('/'); folders != nullptr && slash != std::string::npos) {
+            const auto folder = folders->open(slash == 0 ? std::string("/") : path.substr(0, slash));
+            if (folder->valid()) {
+                fd = ::openat(folder->get(), path.c_str() + slash + 1, kFlags);
+            }
+        }
+        if (fd < 0) {
+            fd = openDeep(path, kFlags);  // the path decides: its folder may be another one now
+        }
         if (fd < 0) {
             return false;
         }

@@ -32,6 +32,8 @@ public:
               SyncPolicy sync = SyncPolicy::WhenReplacing);
     // Opens path for writing with a choice about a file already there.
     bool openTarget(const std::string& path, const TargetOptions& options);
+    // Opens path for reading through its folder's handle in `folders`.
+    bool openSource(const std::string& path, FolderHandles& folders);
     bool openMemory(void* block, std::uint64_t blockSize, bool writable);
     // Closes the stream. A file being written that was not committed is
     // discarded: the target keeps what it had.
@@ -74,7 +76,8 @@ private:
     // there for the next one, so a run of small files allocates none.
     static Buffer& spareBuffer();
 
-    bool openFile(const std::string& path, const TargetOptions* target);
+    bool openFile(const std::string& path, const TargetOptions* target,
+                  FolderHandles* folders = nullptr);
     bool ensureBuffer();
     bool flushWrites();
     std::uint64_t readFromFile(std::uint8_t* out, std::uint64_t n);

@@ -222,6 +222,8 @@ RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
     : settings_(settings) {
     PathCanonicalizer paths;
     NameKinds names;
+    // Only numbered names need the list of names they must not take.
+    const bool numbered = existingTargetRule(settings) == ExistingTarget::NumberedName;
     const std::size_t count = entries.size();
     entries_.resize(count);
 
@@ -239,7 +241,9 @@ RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
         for (const std::string* name : {&sources[i], &linkedSources[i]}) {
             if (!name->empty()) {
                 owners.emplace(*name, static_cast<std::uint32_t>(i));
-                reserved_.insert(*name);
+                if (numbered) {
+                    reserved_.insert(*name);
+                }
             }
         }
     }
@@ -295,9 +299,13 @@ RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
             continue;
         }
         writers.emplace(target, static_cast<std::uint32_t>(i));
-        writers.emplace(written, static_cast<std::uint32_t>(i));
-        reserved_.insert(target);
-        reserved_.insert(written);
+        if (written != target) {
+            writers.emplace(written, static_cast<std::uint32_t>(i));
+        }
+        if (numbered) {
+            reserved_.insert(target);
+            reserved_.insert(written);
+        }
         access.reads.push_back(sources[i]);
         if (!linkedSources[i].empty() && linkedSources[i] != sources[i]) {
             access.reads.push_back(linkedSources[i]);

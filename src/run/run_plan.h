@@ -130,7 +130,7 @@ private:
     // Every source and every output of the run, canonical: numbered names
     // must not take one of them.
     std::unordered_set<std::string> reserved_;
-    // The output folders' handles, kept while the run lasts.
+    // The source and output folders' handles, kept while the run lasts.
     mutable FolderHandles folders_;
 };
 
