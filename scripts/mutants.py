@@ -377,8 +377,8 @@ MUTANTS = [
       "ConvertStatus status = ConvertStatus::Success;",
       "an entry whose work throws is reported as Success instead of WriteError"),
     m("runner_started_not_counted", "scheduler", SCHEDULE,
-      "        started_ += taken.size();\n",
-      "",
+      "        ++started_;\n        ++inFlight_;\n",
+      "        ++inFlight_;\n",
       "entries that ran are not counted: the run claims none of them started"),
     m("runner_late_results_dropped", "scheduler", SCHEDULE,
       "        for (; next_ < count_; ++next_) {\n"

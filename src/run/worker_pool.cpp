@@ -55,7 +55,7 @@ class Runner {
         for (std::size_t k = 0; wanted > 1 && k < wanted; ++k) {
             std::lock_guard lock(mutex_);
             try {
-                threads.emplace_back([this, wanted] { workerLoop(wanted); });
+                threads.emplace_back([this] { workerLoop(); });
                 ++liveWorkers_;
             } catch (const std::system_error&) {
                 break;  // run with the workers there are
@@ -79,8 +79,6 @@ class Runner {
     }
 
   private:
-    // Entries a worker takes at once, at most.
-    static constexpr std::size_t kMaxBatch = 16;
     // Finished entries wake the calling thread at most this often.
     static constexpr std::chrono::milliseconds kWakeEvery{2};
 
@@ -91,64 +89,34 @@ class Runner {
         return stopping_;
     }
 
-    // With the lock held: takes the lowest ready entries (a few when many
-    // are ready, so that workers meet at the lock less often), runs them
-    // unlocked and records them. False when there is nothing to start (or a
-    // stop).
-    bool runSome(std::unique_lock<std::mutex>& lock, std::size_t workers,
-                 std::vector<std::uint32_t>& taken, std::vector<ConvertStatus>& statuses) {
+    // With the lock held: takes the lowest ready entry, runs it unlocked and
+    // records it. False when there is nothing to start (or a stop).
+    bool runOne(std::unique_lock<std::mutex>& lock) {
         if (ready_.empty() || shouldStop()) {
             return false;
         }
-        // A quarter of a fair share of what is ready: the last entries still
-        // spread over every worker.
-        const std::size_t share =
-            workers <= 1 ? 1 : std::clamp<std::size_t>(ready_.size() / (4 * workers), 1, kMaxBatch);
-        taken.clear();
-        while (taken.size() < share && !ready_.empty()) {
-            taken.push_back(ready_.top());
-            ready_.pop();
-        }
-        started_ += taken.size();
-        inFlight_ += static_cast<unsigned>(taken.size());
+        const std::uint32_t entry = ready_.top();
+        ready_.pop();
+        ++started_;
+        ++inFlight_;
         lock.unlock();
-        statuses.clear();
-        for (const std::uint32_t entry : taken) {
-            // Once a stop is asked for, the rest of the share does not start.
-            if (statuses.size() > 0 && hooks_.stopRequested && hooks_.stopRequested()) {
-                break;
-            }
-            ConvertStatus status = ConvertStatus::WriteError;
-            try {
-                status = work_(entry);
-            } catch (...) {
-                // An entry that could not be carried out (out of memory) failed.
-            }
-            statuses.push_back(status);
+        ConvertStatus status = ConvertStatus::WriteError;
+        try {
+            status = work_(entry);
+        } catch (...) {
+            // An entry that could not be carried out (out of memory) failed.
         }
         lock.lock();
-        const std::size_t ran = statuses.size();
-        for (std::size_t k = ran; k < taken.size(); ++k) {
-            ready_.push(taken[k]);  // never started: back, as if never taken
-        }
-        started_ -= taken.size() - ran;
-        inFlight_ -= static_cast<unsigned>(taken.size());
-        bool freed = inFlight_ == 0;
-        for (std::size_t k = 0; k < ran; ++k) {
-            const std::uint32_t entry = taken[k];
-            results_[entry] = statuses[k];
-            finished_[entry] = 1;
-            ++finishedCount_;
-            for (std::size_t d = dependentOffsets_[entry]; d < dependentOffsets_[entry + 1]; ++d) {
-                if (--pending_[dependents_[d]] == 0) {
-                    ready_.push(dependents_[d]);
-                    freed = true;
-                }
+        --inFlight_;
+        results_[entry] = status;
+        finished_[entry] = 1;
+        ++finishedCount_;
+        for (std::size_t k = dependentOffsets_[entry]; k < dependentOffsets_[entry + 1]; ++k) {
+            if (--pending_[dependents_[k]] == 0) {
+                ready_.push(dependents_[k]);
             }
         }
-        if (freed) {
-            workReady_.notify_all();
-        }
+        workReady_.notify_all();
         // The calling thread hands results out in bursts: waking it for
         // every small entry would take a processor from the workers.
         if (const auto now = std::chrono::steady_clock::now(); now - lastWake_ >= kWakeEvery) {
@@ -158,12 +126,10 @@ class Runner {
         return true;
     }
 
-    void workerLoop(std::size_t workers) {
-        std::vector<std::uint32_t> taken;
-        std::vector<ConvertStatus> statuses;
+    void workerLoop() {
         std::unique_lock lock(mutex_);
         while (finishedCount_ < count_ && !shouldStop()) {
-            if (!runSome(lock, workers, taken, statuses)) {
+            if (!runOne(lock)) {
                 if (inFlight_ == 0) {
                     break;  // nothing running could make anything ready
                 }
@@ -210,10 +176,8 @@ class Runner {
     }
 
     void runInline() {
-        std::vector<std::uint32_t> taken;
-        std::vector<ConvertStatus> statuses;
         std::unique_lock lock(mutex_);
-        while (runSome(lock, 1, taken, statuses)) {
+        while (runOne(lock)) {
             deliver(lock);
         }
     }
