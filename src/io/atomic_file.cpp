@@ -115,7 +115,7 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
     // absent is looked at only if it turns up at commit.
     lookLater_ = options_.absentWhenPlanned && options_.existing != ExistingTarget::NumberedName;
     if (lookLater_ || options_.existing == ExistingTarget::NumberedName) {
-        return openTemporaryAgain();
+        return openTemporary();
     }
     struct stat st {};
     const bool present = ::fstatat(folderFd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -140,7 +140,7 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
             return false;
         }
     }
-    return openTemporaryAgain();
+    return openTemporary();
 }
 
 bool AtomicFileWriter::openFolder() {
@@ -154,6 +154,13 @@ bool AtomicFileWriter::openFolder() {
                   : slash == 0                ? std::string("/")
                                               : target_.substr(0, slash);
     folder_ = options_.folders->open(folderPath_);
+    // A kept handle may outlive its folder (removed meanwhile, which some
+    // file systems notice only when the file is linked): open it afresh.
+    struct stat st {};
+    if (folderFd() >= 0 && (::fstat(folderFd(), &st) != 0 || st.st_nlink == 0)) {
+        options_.folders->forget(folderPath_);
+        folder_ = options_.folders->open(folderPath_);
+    }
     return folderFd() >= 0;
 }
 
@@ -181,20 +188,6 @@ bool AtomicFileWriter::lookAtTarget() {
         return false;
     }
     return options_.sync != SyncPolicy::WhenReplacing || ::fdatasync(fd_) == 0;
-}
-
-// A kept folder descriptor may outlive its folder (removed meanwhile): the
-// folder is then opened afresh, once.
-bool AtomicFileWriter::openTemporaryAgain() {
-    if (openTemporary()) {
-        return true;
-    }
-    if (errno != ENOENT || options_.folders == nullptr || folderPath_.empty()) {
-        return false;
-    }
-    options_.folders->forget(folderPath_);
-    folder_ = options_.folders->open(folderPath_);
-    return folderFd() >= 0 && openTemporary();
 }
 
 bool AtomicFileWriter::openTemporary() {

@@ -103,7 +103,6 @@ public:
 private:
     bool openFolder();
     bool openTemporary();
-    bool openTemporaryAgain();
     // A regular file we may write stands at the target: it is replaced.
     bool acceptReplaced(const struct stat& st);
     bool lookAtTarget();

@@ -62,9 +62,9 @@ FileDescriptor openParentFolder(const std::string& path, std::string& name);
 // Folder handles (O_PATH) by path, opened on first use and kept, so that the
 // files of a run are named relative to their folder instead of walking the
 // whole path again for each. Meant for the length of one run: a folder
-// moved meanwhile keeps its handle, one removed is noticed when a call on
-// its handle fails (then forget it). At most a few folders are kept. Safe to
-// use from several threads.
+// moved meanwhile keeps its handle; one removed is left for its users to
+// notice (no links left) and forget. At most a few folders are kept. Safe
+// to use from several threads.
 class FolderHandles {
 public:
     // The folder's handle, shared; an invalid one when it cannot be opened.
