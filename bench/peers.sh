@@ -411,7 +411,8 @@ for s, src, dst in blocks:
         parts.append(f"throughput -j{jobs} / -j1 = {t}: {met(r >= TARGET_WORKERS)} (target >= {TARGET_WORKERS})")
     if "kelvara-main" in tool:
         r, t = ratio_text(tool["kelvara-main"], base)
-        parts.append(f"main / kelvara -j1 = {t}" + (f": {met(r >= TARGET_MAIN)} (target >= {TARGET_MAIN})" if dst == "png" else ""))
+        judged = dst == "png" and s != "32x32"  # the speed-up asked for on the larger sets
+        parts.append(f"main / kelvara -j1 = {t}" + (f": {met(r >= TARGET_MAIN)} (target >= {TARGET_MAIN})" if judged else ""))
         if dst == "png":
             size = base["bytes"] / tool["kelvara-main"]["bytes"]
             parts.append(f"output bytes / main's = {size:.3f}: {met(size <= TARGET_SIZE)} (target <= {TARGET_SIZE})")
@@ -419,7 +420,7 @@ for s, src, dst in blocks:
         larger = [e for e in found if e["bytes"] <= base["bytes"]]
         parts.append("output " + ("smaller than every peer's" if not larger else
                                   "NOT smaller than " + ", ".join(e["label"] + "'s" for e in larger))
-                     + " (" + ", ".join(f"{e['label']} {e['bytes'] / base['bytes']:.2f}x" for e in found) + ")")
+                     + " (" + ", ".join(f"{e['label']} {e['bytes'] / base['bytes']:.3f}x" for e in found) + ")")
     # A one-thread tool that took much longer than its CPU time waited for
     # the processor or the disk: other work on the machine.
     waited = [e["label"] for e in entries
