@@ -36,6 +36,8 @@ public:
     CodecScratch(const CodecScratch&) = delete;
     CodecScratch& operator=(const CodecScratch&) = delete;
 
+    // Two blocks: a writer's input to deflate (filtered rows, the XYZ
+    // payload) or a reader's compressed stream; a writer's compressed output.
     ScratchBlock& first() { return first_; }
     ScratchBlock& second() { return second_; }
     // For level 0-9; null when it cannot be made.
