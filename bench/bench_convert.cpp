@@ -1,7 +1,8 @@
 // Whole conversions (BMP to PNG, PNG to BMP) and the XYZ codec on a large
 // palette image, each next to the least a program doing the same job with
-// libpng, zlib and plain POSIX calls would do, so the codec's cost shows as a
-// ratio against the libraries it sits on.
+// libdeflate (and the same row filters), libpng for reading and plain POSIX
+// calls would do, so the codec's cost shows as a ratio against the libraries
+// it sits on.
 //
 // Files live in KELVARA_BENCH_DIR, or in bench-data beside this binary, which
 // should be on a real disk (see bench_bmp.cpp).
@@ -12,12 +13,12 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/uio.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -36,6 +37,7 @@
 #include <vector>
 
 #include "codecs/codec_table.h"
+#include "codecs/png_filters.h"
 #include "convert/convert.h"
 #include "image/indexed_image.h"
 #include "settings/settings.h"
@@ -235,42 +237,28 @@ bool writeParts(int fd, std::vector<iovec>& parts) {
     return true;
 }
 
-// --- Baseline: BMP to PNG with one read and libpng -------------------------
+// --- Baseline: BMP to PNG with one read, the row filters and libdeflate ---
 
-// Every libpng call that can fail runs here, with only trivially destructible
-// locals, so the error jump skips no destructor.
-bool pngWriteSteps(png_structp png, png_infop info, std::FILE* out, std::uint32_t width,
-                   std::uint32_t height, png_const_colorp palette, png_bytepp rows, int level,
-                   unsigned mask) {
-    if (setjmp(png_jmpbuf(png))) {
-        return false;
-    }
-    png_init_io(png, out);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, static_cast<int>(mask));
-    png_set_compression_level(png, level);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-    png_set_PLTE(png, info, palette, IndexedImage::kPaletteSize);
-    png_write_info(png, info);
-    png_write_image(png, rows);
-    png_write_end(png, info);
-    return true;
+void putBe32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
 }
 
-bool writePngPlain(const std::string& path, std::uint32_t width, std::uint32_t height,
-                   const png_color* palette, png_bytepp rows) {
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) {
-        return false;
-    }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    const bool ok = info != nullptr && pngWriteSteps(png, info, out, width, height, palette, rows,
-                                                     kLevel, kFilterMask);
-    png_destroy_write_struct(&png, &info);
-    return std::fclose(out) == 0 && ok;
+// Length, type, data and CRC of a chunk whose data is already at at + 8.
+std::uint8_t* sealChunk(std::uint8_t* at, const char* type, std::uint32_t n) {
+    putBe32(at, n);
+    std::memcpy(at + 4, type, 4);
+    putBe32(at + 8 + n, libdeflate_crc32(0, at + 4, 4 + n));
+    return at + 12 + n;
 }
 
+constexpr std::size_t kIdatData = std::size_t{1} << 20;  // as kelvara's writer
+
+// The rows filtered straight from the bitmap's buffer (kelvara's filterRows,
+// so the same filter per row), libdeflate at the same level into a fresh
+// buffer, the chunks around it written with one gather call.
 bool plainBmpToPng(const std::string& in, const std::string& out) {
     std::size_t size = 0;
     const Buffer bytes = readWhole(in, size);
@@ -279,16 +267,63 @@ bool plainBmpToPng(const std::string& in, const std::string& out) {
     if (!bytes || !parseBmp(bytes.get(), size, width, height)) {
         return false;
     }
-    png_color palette[IndexedImage::kPaletteSize];
+    const std::size_t filteredSize = (std::size_t{width} + 1) * height;
+    const Buffer filtered = allocate(filteredSize);
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(kLevel);
+    if (!filtered || compressor == nullptr) {
+        libdeflate_free_compressor(compressor);
+        return false;
+    }
+    const std::uint8_t* bottom = bytes.get() + kBmpPixelOffset;
+    kelvara::filterRows(bottom + std::size_t{height - 1} * width, -static_cast<std::ptrdiff_t>(width),
+                        width, height, kFilterMask, filtered.get());
+    const std::size_t bound = libdeflate_zlib_compress_bound(compressor, filteredSize);
+    const Buffer stream = allocate(bound);
+    const std::size_t streamSize =
+        stream ? libdeflate_zlib_compress(compressor, filtered.get(), filteredSize, stream.get(),
+                                          bound)
+               : 0;
+    libdeflate_free_compressor(compressor);
+    if (streamSize == 0) {
+        return false;
+    }
+    const std::size_t chunks = (streamSize + kIdatData - 1) / kIdatData;
+    std::vector<std::uint8_t> frames(8 + 25 + 12 + kPaletteBytes + 12 * chunks + 12);
+    std::uint8_t* h = frames.data();
+    const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::memcpy(h, signature, 8);
+    putBe32(h + 16, width);
+    putBe32(h + 20, height);
+    const std::uint8_t ihdrTail[5] = {8, 3, 0, 0, 0};
+    std::memcpy(h + 24, ihdrTail, 5);
+    std::uint8_t* at = sealChunk(h + 8, "IHDR", 13);
     for (unsigned i = 0; i < IndexedImage::kPaletteSize; ++i) {
         const std::uint8_t* e = bytes.get() + kBmpHeadersSize + 4 * i;
-        palette[i] = png_color{e[2], e[1], e[0]};
+        at[8 + 3 * i] = e[2];
+        at[8 + 3 * i + 1] = e[1];
+        at[8 + 3 * i + 2] = e[0];
     }
-    std::vector<png_bytep> rows(height);
-    for (std::uint32_t y = 0; y < height; ++y) {
-        rows[y] = bytes.get() + kBmpPixelOffset + std::size_t{height - 1 - y} * width;
+    at = sealChunk(at, "PLTE", kPaletteBytes);
+    std::vector<iovec> parts = {{h, static_cast<std::size_t>(at - h)}};
+    for (std::size_t k = 0; k < chunks; ++k) {
+        const std::size_t n = std::min(kIdatData, streamSize - k * kIdatData);
+        std::uint8_t* data = stream.get() + k * kIdatData;
+        putBe32(at, static_cast<std::uint32_t>(n));
+        std::memcpy(at + 4, "IDAT", 4);
+        putBe32(at + 8, libdeflate_crc32(libdeflate_crc32(0, at + 4, 4), data, n));
+        parts.push_back({at, 8});
+        parts.push_back({data, n});
+        parts.push_back({at + 8, 4});
+        at += 12;
     }
-    return writePngPlain(out, width, height, palette, rows.data());
+    at = sealChunk(at, "IEND", 0);
+    parts.push_back({at - 12, 12});
+    const int fd = createFile(out);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = writeParts(fd, parts);
+    return ::close(fd) == 0 && ok;
 }
 
 // --- Baseline: PNG to BMP with libpng and one gather write -----------------
@@ -367,7 +402,7 @@ bool plainPngToBmp(const std::string& in, const std::string& out) {
     return ::close(fd) == 0 && ok;
 }
 
-// --- Baselines: the XYZ payload through compress2 and uncompress -----------
+// --- Baselines: the XYZ payload through libdeflate -------------------------
 
 void makeXyzHead(std::uint8_t* head, std::uint32_t width, std::uint32_t height) {
     std::memcpy(head, "XYZ1", 4);
@@ -375,12 +410,19 @@ void makeXyzHead(std::uint8_t* head, std::uint32_t width, std::uint32_t height) 
     putLe16(head + 6, height);
 }
 
-// compress2 into a fresh buffer, then header and stream in one gather write.
+// libdeflate_zlib_compress into a fresh buffer, then header and stream in
+// one gather write.
 bool plainXyzWrite(const std::string& path, std::uint32_t width, std::uint32_t height,
                    const std::uint8_t* payload, std::size_t payloadSize) {
-    uLongf packedSize = compressBound(payloadSize);
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(kLevel);
+    std::size_t packedSize =
+        compressor ? libdeflate_zlib_compress_bound(compressor, payloadSize) : 0;
     const Buffer packed = allocate(packedSize);
-    if (!packed || compress2(packed.get(), &packedSize, payload, payloadSize, kLevel) != Z_OK) {
+    packedSize = packed ? libdeflate_zlib_compress(compressor, payload, payloadSize, packed.get(),
+                                                   packedSize)
+                        : 0;
+    libdeflate_free_compressor(compressor);
+    if (packedSize == 0) {
         return false;
     }
     std::uint8_t head[kXyzHeaderSize];
@@ -394,7 +436,8 @@ bool plainXyzWrite(const std::string& path, std::uint32_t width, std::uint32_t h
     return ::close(fd) == 0 && ok;
 }
 
-// One read of the file, uncompress into a fresh payload buffer.
+// One read of the file, libdeflate_zlib_decompress into a fresh payload
+// buffer of the declared size.
 Buffer plainXyzRead(const std::string& path, std::uint32_t& width, std::uint32_t& height,
                     std::size_t& payloadSize) {
     std::size_t size = 0;
@@ -406,18 +449,17 @@ Buffer plainXyzRead(const std::string& path, std::uint32_t& width, std::uint32_t
     height = bytes.get()[6] | (bytes.get()[7] << 8);
     payloadSize = kPaletteBytes + std::size_t{width} * height;
     Buffer payload = allocate(payloadSize);
-    uLongf got = payloadSize;
-    if (!payload ||
-        uncompress(payload.get(), &got, bytes.get() + kXyzHeaderSize, size - kXyzHeaderSize) !=
-            Z_OK ||
-        got != payloadSize) {
-        return nullptr;
-    }
-    return payload;
+    libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+    const bool ok = payload && decompressor != nullptr &&
+                    libdeflate_zlib_decompress(decompressor, bytes.get() + kXyzHeaderSize,
+                                               size - kXyzHeaderSize, payload.get(), payloadSize,
+                                               nullptr) == LIBDEFLATE_SUCCESS;
+    libdeflate_free_decompressor(decompressor);
+    return ok ? std::move(payload) : nullptr;
 }
 
 // For the peak-memory table: BMP to XYZ with the rows read straight into the
-// payload (top row first), then compress2.
+// payload (top row first), then libdeflate.
 bool plainBmpToXyz(const std::string& in, const std::string& out) {
     const int fd = ::open(in.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -462,7 +504,7 @@ bool plainBmpToXyz(const std::string& in, const std::string& out) {
 }
 
 // For the peak-memory table: XYZ to BMP, the payload's rows written
-// bottom-up straight from where uncompress put them.
+// bottom-up straight from where libdeflate put them.
 bool plainXyzToBmp(const std::string& in, const std::string& out) {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
@@ -738,15 +780,15 @@ void BM_Plain_PngToBmp(benchmark::State& state) {
              [](const Data& d, const std::string& path) { return plainPngToBmp(d.pngPath, path); });
 }
 
-// writeXyz starts from the image; compress2 from the payload already laid
-// out, which is the least any writer must hand zlib.
+// writeXyz starts from the image; the baseline from the payload already
+// laid out, which is the least any writer must hand libdeflate.
 void BM_WriteXyz(benchmark::State& state) {
     writeNew(state, "codec.xyz", [](const Data& d, const std::string& path) {
         return kelvara::writeImage(kelvara::codecs()[2], path, d.image, kelvara::EncodeOptions{6, 0xF8, kLevel});
     });
 }
 
-void BM_Plain_Compress2Write(benchmark::State& state) {
+void BM_Plain_CompressWrite(benchmark::State& state) {
     writeNew(state, "plain.xyz", [](const Data& d, const std::string& path) {
         return plainXyzWrite(path, kSide, kSide, d.payload.data(), d.payload.size());
     });
@@ -770,7 +812,7 @@ void BM_ReadXyz(benchmark::State& state) {
     setCounters(state);
 }
 
-void BM_Plain_ReadUncompress(benchmark::State& state) {
+void BM_Plain_ReadDecompress(benchmark::State& state) {
     const Data* d = dataFor(state);
     if (d == nullptr) {
         return;
@@ -797,9 +839,9 @@ KELVARA_BENCH(BM_Plain_BmpToPng);
 KELVARA_BENCH(BM_Convert_PngToBmp);
 KELVARA_BENCH(BM_Plain_PngToBmp);
 KELVARA_BENCH(BM_WriteXyz);
-KELVARA_BENCH(BM_Plain_Compress2Write);
+KELVARA_BENCH(BM_Plain_CompressWrite);
 KELVARA_BENCH(BM_ReadXyz);
-KELVARA_BENCH(BM_Plain_ReadUncompress);
+KELVARA_BENCH(BM_Plain_ReadDecompress);
 
 // --- One conversion, for peak memory ---------------------------------------
 

@@ -2,11 +2,13 @@
 # Converts one generated corpus of 8-bit palette images, BMP to PNG and PNG to
 # BMP, with kelvara-batch and with other converters side by side in one run:
 # ImageMagick's and GraphicsMagick's mogrify, a Pillow loop in one Python
-# process, and peers_png_direct (bench/png_direct.cpp), the least a program
-# built straight on libpng does. Prints wall-clock seconds, files/s, output
-# bytes and CPU seconds per tool, and each tool's time over kelvara-batch -j1's,
-# all from this one run. docs/benchmarks.md explains the commands and shows
-# a result.
+# process, and peers_plain (bench/plain_convert.cpp), the least a program
+# does with plain reads and writes, the same row filters and libdeflate (and
+# libpng for reading). With --main, kelvara-batch built from another commit
+# (the branch's starting point) runs beside them. Prints wall-clock seconds,
+# files/s, output bytes and CPU seconds per tool, each tool's time over
+# kelvara-batch -j1's, and the verdicts on the targets, all from this one run.
+# docs/benchmarks.md explains the commands and shows a result.
 #
 # Usage: bench/peers.sh [--repeat N] [--sets LIST]
 #   --repeat N   time every tool up to N times, each on a fresh copy, and
@@ -14,12 +16,17 @@
 #                round the tools in turn, each round starting one tool
 #                further on, so a disturbance does not hit one tool only.
 #                After the first round a tool that took over twice as long
-#                as both kelvara-batch -j1 and png-direct is not run again.
-#                The 32x32 set, whose runs last well under a second, gets
-#                2N rounds.
+#                as both kelvara-batch -j1 and the plain program is not run
+#                again. The 32x32 set, whose runs last well under a second,
+#                gets 2N rounds.
 #   --sets LIST  comma-separated, from 640x480,4096x4096,32x32 (default all)
-# KELVARA_PEERS_DIR  work folder (default build/release/bench/peers-data);
-#                    on a real disk, not tmpfs. The corpus is kept there and
+#   --main REV   also time kelvara-batch -j1 as built from commit REV of this
+#                repository (exported with git archive and built once, without
+#                tests and GUI, into the work folder)
+# KELVARA_PEERS_DIR  work folder (default build/release/bench/peers-data). On
+#                    tmpfs (/dev/shm) file creation costs least, so the
+#                    per-file costs of the tools show; on a real disk they
+#                    include the file system's. The corpus is kept there and
 #                    made again only when its generator changes.
 # KELVARA_BUILD_DIR  build in this folder (configured without tests and GUI)
 #                    instead of the release preset's.
@@ -34,10 +41,12 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 repeat=3
 sets_wanted="640x480,4096x4096,32x32"
+main_rev=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --repeat) repeat="$2"; shift 2 ;;
         --sets) sets_wanted="$2"; shift 2 ;;
+        --main) main_rev="$2"; shift 2 ;;
         -h|--help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
         *) echo "peers.sh: unknown argument: $1" >&2; exit 2 ;;
     esac
@@ -61,7 +70,7 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 py=/usr/bin/python3
 
-targets=(kelvara-batch peers_png_direct peers_make_corpus)
+targets=(kelvara-batch peers_plain peers_make_corpus)
 if [ -n "${KELVARA_BUILD_DIR:-}" ]; then
     build="$KELVARA_BUILD_DIR"
     if [ ! -f "$build/CMakeCache.txt" ]; then
@@ -75,12 +84,29 @@ else
         cmake --build --preset release --target "${targets[@]}" >/dev/null)
 fi
 kelvara="$build/src/batch/kelvara-batch"
-direct="$build/bench/peers_png_direct"
+main_kelvara=""
+plain="$build/bench/peers_plain"
 make_corpus="$build/bench/peers_make_corpus"
 
 data="${KELVARA_PEERS_DIR:-$build/bench/peers-data}"
 mkdir -p "$data"
 data="$(cd "$data" && pwd)"
+
+# --- kelvara-batch from another commit (--main) ---------------------------------
+if [ -n "$main_rev" ]; then
+    commit="$(git -C "$root" rev-parse --verify "$main_rev^{commit}")"
+    main_dir="$data/main-${commit:0:12}"
+    if [ ! -x "$main_dir/build/src/batch/kelvara-batch" ]; then
+        echo "building kelvara-batch of $main_rev in $main_dir"
+        rm -rf "$main_dir"
+        mkdir -p "$main_dir/src"
+        git -C "$root" archive "$commit" | tar -x -C "$main_dir/src"
+        cmake -S "$main_dir/src" -B "$main_dir/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DKELVARA_BUILD_TESTS=OFF -DKELVARA_BUILD_GUI=OFF -DKELVARA_BUILD_BENCH=OFF >/dev/null
+        cmake --build "$main_dir/build" --target kelvara-batch >/dev/null
+    fi
+    main_kelvara="$main_dir/build/src/batch/kelvara-batch"
+fi
 ini="$data/defaults.ini"  # empty: kelvara-batch runs on its default settings
 : >"$ini"
 results="$data/results.tsv"
@@ -100,7 +126,8 @@ done
 [ ${#sets[@]} -gt 0 ] || { echo "peers.sh: no known set in --sets $sets_wanted" >&2; exit 2; }
 
 stamp_of() {
-    cat "$root/bench/make_corpus.cpp" "$root/bench/png_direct.cpp" | sha256sum | cut -c1-16
+    cat "$root/bench/make_corpus.cpp" "$root/bench/plain_convert.cpp" \
+        "$root/src/codecs/png_filters.cpp" | sha256sum | cut -c1-16
 }
 stamp="$(stamp_of)"
 for entry in "${sets[@]}"; do
@@ -112,7 +139,7 @@ for entry in "${sets[@]}"; do
         mkdir -p "$dir/bmp" "$dir/png"
         "$make_corpus" "$dir/bmp" img "$count" "$width" "$height" "$seed"
         # PNG sources at kelvara's defaults (level 6, every filter).
-        "$direct" bmp2png "$dir/bmp" "$dir/png"
+        "$plain" bmp2png "$dir/bmp" "$dir/png"
         echo "$stamp $entry" >"$dir/stamp"
     fi
 done
@@ -141,7 +168,8 @@ label_of() {
         kelvara-j1) echo "kelvara-batch -j1" ;;
         kelvara-jn) echo "kelvara-batch -j$jobs_default (default)" ;;
         kelvara-j1-nofilter) echo "kelvara-batch -j1 --png-filter none" ;;
-        png-direct) echo "png-direct (libpng)" ;;
+        plain) echo "plain (libdeflate; libpng reads)" ;;
+        kelvara-main) echo "kelvara-batch -j1, main $main_rev" ;;
         imagemagick) echo "ImageMagick mogrify" ;;
         graphicsmagick) echo "GraphicsMagick mogrify" ;;
         pillow) echo "Pillow" ;;
@@ -157,7 +185,8 @@ command_of() {
         kelvara-jn) cmd=("$kelvara" --config "$ini" --to "$to" --out "$out" --flat -q .) ;;
         kelvara-j1-nofilter)
             cmd=("$kelvara" --config "$ini" --to "$to" --out "$out" --flat -q -j 1 --png-filter none .) ;;
-        png-direct) cmd=("$direct" "$from"2"$to" . "$out") ;;
+        plain) cmd=("$plain" "$from"2"$to" . "$out") ;;
+        kelvara-main) cmd=("$main_kelvara" --config "$ini" --to "$to" --out "$out" --flat -q -j 1 .) ;;
         imagemagick)
             if [ "$to" = png ]; then
                 cmd=("${peer_env[@]}" mogrify-im6.q16 -path "$out" -format png
@@ -223,7 +252,8 @@ for entry in "${sets[@]}"; do
     read -r name count width height seed <<<"$entry"
     for direction in "bmp png" "png bmp"; do
         read -r from to <<<"$direction"
-        tools=(kelvara-j1 kelvara-jn png-direct imagemagick graphicsmagick pillow)
+        tools=(kelvara-j1 kelvara-jn plain imagemagick graphicsmagick pillow)
+        [ -n "$main_rev" ] && tools+=(kelvara-main)
         [ "$to" = png ] && tools+=(kelvara-j1-nofilter)
         # Runs of the small images last well under a second and depend most
         # on the state of the file system: they get twice the rounds.
@@ -235,12 +265,13 @@ for entry in "${sets[@]}"; do
             for ((k = 0; k < ${#tools[@]}; k++)); do
                 tool="${tools[$(((k + round - 1) % ${#tools[@]}))]}"
                 # A tool that took over twice as long as kelvara-batch -j1 and
-                # png-direct (the slower of the two) in the first round cannot
-                # change a verdict: spare the budget.
+                # the plain program (the slower of the two) in the first round
+                # cannot change a verdict: spare the budget. kelvara-batch from
+                # main is the measure of the speed-up: it always runs.
                 if [ "$round" -gt 1 ] && awk -F'\t' -v s="$name" -v f="$from" -v t="$tool" '
-                        $1 == s && $3 == f && $7 == 1 && ($5 == "kelvara-j1" || $5 == "png-direct") && $8 > base { base = $8 }
+                        $1 == s && $3 == f && $7 == 1 && ($5 == "kelvara-j1" || $5 == "plain") && $8 > base { base = $8 }
                         $1 == s && $3 == f && $7 == 1 && $5 == t { mine = $8 }
-                        END { exit !(t != "kelvara-j1" && t != "png-direct" && base > 0 && mine > 2 * base) }' "$results"; then
+                        END { exit !(t != "kelvara-j1" && t != "plain" && t != "kelvara-main" && base > 0 && mine > 2 * base) }' "$results"; then
                     continue
                 fi
                 run_tool "$name" "$count" "$from" "$to" "$tool" "$round"
@@ -260,17 +291,19 @@ versions="$data/versions.txt"
     echo "ImageMagick: $(mogrify-im6.q16 -version | head -1 | sed 's/^Version: //')"
     echo "GraphicsMagick: $(gm version | head -1)"
     echo "Pillow: $("$py" -c 'import PIL; print(PIL.__version__)') on Python $("$py" -c 'import platform; print(platform.python_version())')"
-    echo "png-direct: built against libpng $(pkg-config --modversion libpng 2>/dev/null || echo '?'), zlib $(pkg-config --modversion zlib 2>/dev/null || echo '?')"
-    echo "command: bench/peers.sh --repeat $repeat --sets $sets_wanted (timed commands at $prio_text)"
+    echo "plain: built against libdeflate $(pkg-config --modversion libdeflate 2>/dev/null || echo '?'), libpng $(pkg-config --modversion libpng 2>/dev/null || echo '?')"
+    [ -n "$main_rev" ] && echo "main: kelvara-batch of commit $main_rev ($(git -C "$root" log -1 --format='%h %s' "$main_rev" | cut -c1-60))"
+    echo "command: bench/peers.sh --repeat $repeat --sets $sets_wanted${main_rev:+ --main $main_rev} (timed commands at $prio_text)"
     echo "load average (1, 5, 15 min): at start $load_start; at end $(cut -d' ' -f1-3 /proc/loadavg)"
 } >"$versions"
 
-"$py" - "$results" "$versions" "$data/results.md" "$script_start" <<'EOF'
+"$py" - "$results" "$versions" "$data/results.md" "$script_start" "$jobs_default" <<'EOF'
 import statistics
 import sys
 import time
 
 results, versions, markdown_path, started = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4])
+jobs = sys.argv[5]
 rows = [line.rstrip("\n").split("\t") for line in open(results) if line.strip()]
 
 # Each tool's median round (the lower middle one of an even count); the
@@ -305,10 +338,16 @@ def paired(entry, base):
             for r in sorted(entry["by_round"], key=int) if r in base["by_round"] and base["by_round"][r] > 0]
 
 
-def listed(ratios):
-    return " ".join(f"{r:.2f}" for r in ratios) + f" (median {statistics.median(ratios):.2f})"
+# The targets: kelvara-batch -j1 over the plain program (BMP -> PNG: 1.10 on
+# the larger sets, 1.15 on the small one; PNG -> BMP: 1.15 everywhere), the
+# speed-up over main, two workers' throughput over one's, the output size
+# over main's.
+def plain_target(s, src):
+    return 1.15 if s == "32x32" or src == "png" else 1.10
 
-TARGET_DIRECT = 1.15
+TARGET_MAIN = 2.5
+TARGET_WORKERS = 1.7
+TARGET_SIZE = 1.03
 peers = ("imagemagick", "graphicsmagick", "pillow")
 blocks = []
 for key in order:
@@ -316,13 +355,29 @@ for key in order:
     if block not in blocks:
         blocks.append(block)
 
+
+def met(ok):
+    return "met" if ok else "MISSED"
+
+
+def ratio_text(e, base, invert=False):
+    """e's time over base's (or base's over e's), the medians' ratio and the
+    paired rounds' median and range."""
+    r = base["wall"] / e["wall"] if invert else e["wall"] / base["wall"]
+    ratios = [1 / x if invert else x for x in paired(e, base)]
+    if len(ratios) > 1:
+        return r, f"{r:.2f} (rounds: median {statistics.median(ratios):.2f}, {min(ratios):.2f}-{max(ratios):.2f})"
+    return r, f"{r:.2f}"
+
+
 text = []
 md = ["| set | conversion | tool | seconds | files/s | output bytes | CPU s | runs | time / kelvara -j1 | output |",
       "| --- | --- | --- | ---: | ---: | ---: | ---: | ---: | ---: | --- |"]
 verdicts = []
 for s, src, dst in blocks:
     entries = [best[k] for k in order if k[:3] == (s, src, dst)]
-    base = next((e for e in entries if e["tool"] == "kelvara-j1"), None)
+    tool = {e["tool"]: e for e in entries}
+    base = tool.get("kelvara-j1")
     title = f"{s} x{entries[0]['count']}, {src.upper()} -> {dst.upper()}"
     text.append(title)
     text.append(f"  {'tool':<36} {'seconds':>8} {'files/s':>9} {'output bytes':>14} {'CPU s':>7} {'runs':>4} {'/kelvara':>9}")
@@ -336,37 +391,43 @@ for s, src, dst in blocks:
             text.append(f"    !! {e['files']} outputs for {e['count']} sources")
     if base is None:
         continue
-    slower = [e for e in entries if e["tool"] in peers]
-    beaten = [e for e in slower if e["wall"] <= base["wall"]]
-    closest = min(slower, key=lambda e: e["wall"] / base["wall"]) if slower else None
-    direct = next((e for e in entries if e["tool"] == "png-direct"), None)
-    line = f"{title}: "
-    if closest:
-        line += ("faster than every peer" if not beaten else
-                 "NOT faster than " + ", ".join(e["label"] for e in beaten))
-        line += f" (closest: {closest['label']} at {closest['wall'] / base['wall']:.2f}x kelvara's time)"
+    found = [e for e in entries if e["tool"] in peers]
+    parts = []
+    for label, mine in (("-j1", base), (f"-j{jobs} (default)", tool.get("kelvara-jn"))):
+        if mine is None or not found:
+            continue
+        beaten = [e["label"] for e in found if e["wall"] <= mine["wall"]]
+        closest = min(found, key=lambda e: e["wall"])
+        parts.append(f"{label} " + ("faster than every peer" if not beaten else "NOT faster than " + ", ".join(beaten))
+                     + f" (closest: {closest['label']} at {closest['wall'] / mine['wall']:.2f}x its time)")
+    if found:
+        parts.append("peer / kelvara -j1: " + ", ".join(f"{e['label']} {ratio_text(e, base)[1]}" for e in found))
+    if "plain" in tool:
+        r, t = ratio_text(base, tool["plain"])
+        target = plain_target(s, src)
+        parts.append(f"kelvara -j1 / plain = {t}: {met(r <= target)} (target <= {target:.2f})")
+    if "kelvara-jn" in tool:
+        r, t = ratio_text(tool["kelvara-jn"], base, invert=True)
+        parts.append(f"throughput -j{jobs} / -j1 = {t}: {met(r >= TARGET_WORKERS)} (target >= {TARGET_WORKERS})")
+    if "kelvara-main" in tool:
+        r, t = ratio_text(tool["kelvara-main"], base)
+        judged = dst == "png" and s != "32x32"  # the speed-up asked for on the larger sets
+        parts.append(f"main / kelvara -j1 = {t}" + (f": {met(r >= TARGET_MAIN)} (target >= {TARGET_MAIN})" if judged else ""))
+        if dst == "png":
+            size = base["bytes"] / tool["kelvara-main"]["bytes"]
+            parts.append(f"output bytes / main's = {size:.3f}: {met(size <= TARGET_SIZE)} (target <= {TARGET_SIZE})")
+    if dst == "png" and found:
+        larger = [e for e in found if e["bytes"] <= base["bytes"]]
+        parts.append("output " + ("smaller than every peer's" if not larger else
+                                  "NOT smaller than " + ", ".join(e["label"] + "'s" for e in larger))
+                     + " (" + ", ".join(f"{e['label']} {e['bytes'] / base['bytes']:.3f}x" for e in found) + ")")
     # A one-thread tool that took much longer than its CPU time waited for
     # the processor or the disk: other work on the machine.
     waited = [e["label"] for e in entries
               if e["tool"] != "kelvara-jn" and e["cpu"] != "nan" and e["wall"] > 1.25 * float(e["cpu"]) + 0.05]
-    if slower:
-        parts = []
-        for e in slower:
-            ratios = paired(e, base)
-            if len(ratios) > 1:
-                parts.append(f"{e['label']} {statistics.median(ratios):.2f} [{min(ratios):.2f}-{max(ratios):.2f}]")
-            else:  # run once: against kelvara's median, as in the table
-                parts.append(f"{e['label']} {e['wall'] / base['wall']:.2f} (one run)")
-        line += "; peer / kelvara -j1, median of rounds [range]: " + ", ".join(parts)
-    if direct:
-        r = base["wall"] / direct["wall"]
-        line += f"; kelvara -j1 / png-direct = {r:.2f} ({'met' if r <= TARGET_DIRECT else 'MISSED'}, target <= {TARGET_DIRECT})"
-        rounds = [1 / x for x in paired(direct, base)]
-        if len(rounds) > 1:
-            line += f", by round: {listed(rounds)}"
     if waited:
-        line += "; wall well above CPU time (disturbed?) for: " + ", ".join(waited)
-    verdicts.append(line)
+        parts.append("wall well above CPU time (disturbed?) for: " + ", ".join(waited))
+    verdicts.append(f"{title}: " + "; ".join(parts))
     text.append("")
 
 for line in open(versions):

@@ -4,13 +4,22 @@
 # conversion and each baseline once under /usr/bin/time -v and prints their
 # peak resident memory.
 #
-# Usage: bench/run_convert.sh [extra benchmark flags, e.g. --benchmark_filter=Xyz]
+# Usage: bench/run_convert.sh [--main REV] [extra benchmark flags, e.g. --benchmark_filter=Xyz]
+#   --main REV  also builds bench_convert of commit REV (git archive, without
+#               tests and GUI, into build/release/bench/main-REV) and times
+#               the XYZ writer and reader of both builds, alternating, and
+#               prints REV's median over this tree's.
 # KELVARA_BENCH_DIR picks the folder for the test files (default: bench-data
 # beside the binary); it should be on a real disk, not tmpfs.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
+main_rev=""
+if [ "${1:-}" = --main ]; then
+    main_rev="$2"
+    shift 2
+fi
 if [ ! -f build/release/CMakeCache.txt ]; then
     cmake --preset release
 fi
@@ -51,8 +60,8 @@ TARGET = 1.10
 rows = [
     ("bmp->png convertImage", "BM_Convert_BmpToPng", "BM_Plain_BmpToPng"),
     ("png->bmp convertImage", "BM_Convert_PngToBmp", "BM_Plain_PngToBmp"),
-    ("xyz write (writeXyz)", "BM_WriteXyz", "BM_Plain_Compress2Write"),
-    ("xyz read (readXyz)", "BM_ReadXyz", "BM_Plain_ReadUncompress"),
+    ("xyz write (writeXyz)", "BM_WriteXyz", "BM_Plain_CompressWrite"),
+    ("xyz read (readXyz)", "BM_ReadXyz", "BM_Plain_ReadDecompress"),
 ]
 
 # The target is judged on wall time; the CPU-time ratio beside it is less
@@ -71,6 +80,50 @@ for label, codec, plain in rows:
         verdict += " (wall and cpu disagree: disturbed, run again)"
     print(f"{label:<26} {c[0]:7.1f}ms {p[0]:7.1f}ms {ratio:6.2f} {cpu:6.2f}  {verdict}")
 EOF
+
+# --- The XYZ codec against another commit's ----------------------------------
+if [ -n "$main_rev" ]; then
+    commit="$(git rev-parse --verify "$main_rev^{commit}")"
+    main_dir="build/release/bench/main-${commit:0:12}"
+    if [ ! -x "$main_dir/build/bench/bench_convert" ]; then
+        rm -rf "$main_dir"
+        mkdir -p "$main_dir/src"
+        git archive "$commit" | tar -x -C "$main_dir/src"
+        cmake -S "$main_dir/src" -B "$main_dir/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DKELVARA_BUILD_TESTS=OFF -DKELVARA_BUILD_GUI=OFF >/dev/null
+        cmake --build "$main_dir/build" --target bench_convert >/dev/null
+    fi
+    # The same image on both sides; each build writes its own source.xyz
+    # (main's through zlib, this tree's through libdeflate) and reads it.
+    for round in 1 2 3; do
+        for side in main now; do
+            b="$bin"
+            [ "$side" = main ] && b="$main_dir/build/bench/bench_convert"
+            KELVARA_BENCH_DIR="${KELVARA_BENCH_DIR:-$root/build/release/bench/bench-data}-$side" \
+                "$b" --benchmark_filter='BM_(WriteXyz|ReadXyz)/' --benchmark_repetitions=5 \
+                --benchmark_report_aggregates_only=true \
+                --benchmark_out="build/release/bench/xyz-$side-$round.json" --benchmark_out_format=json >/dev/null
+        done
+    done
+    python3 - build/release/bench/xyz-{main,now}-{1,2,3}.json <<'EOF'
+import json
+import statistics
+import sys
+
+times = {}
+for path in sys.argv[1:]:
+    side = "main" if "/xyz-main-" in path else "now"
+    for b in json.load(open(path))["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            times.setdefault((side, b["run_name"].split("/")[0]), []).append(b["real_time"])
+print()
+print("XYZ codec, main's time over this tree's (median of 3 runs of 5 repetitions each), target >= 2:")
+for name in ("BM_WriteXyz", "BM_ReadXyz"):
+    main, now = statistics.median(times[("main", name)]), statistics.median(times[("now", name)])
+    print(f"  {name:<12} main {main:7.1f} ms, now {now:7.1f} ms: {main / now:.2f}x "
+          + ("met" if main / now >= 2 else "MISSED"))
+EOF
+fi
 
 # --- Peak memory: one conversion per process --------------------------------
 if [ ! -x /usr/bin/time ]; then

@@ -1,5 +1,6 @@
 #include "batch/batch_options.h"
 
+#include <libdeflate.h>
 #include <png.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -272,6 +273,8 @@ std::string versionText() {
     text += ZLIB_VERSION;
     text += "\nlibpng ";
     text += PNG_LIBPNG_VER_STRING;
+    text += "\nlibdeflate ";
+    text += LIBDEFLATE_VERSION_STRING;
     text += '\n';
     return text;
 }

@@ -6,7 +6,6 @@
 #include <array>
 #include <climits>
 #include <cstring>
-#include <vector>
 
 #include "codecs/byte_order.h"
 #include "io/image_file.h"
@@ -93,22 +92,21 @@ bool readPlainRows(ImageFile& file, IndexedImage& image, bool topDown) {
     const std::size_t padding = (4 - width % 4) % 4;
     const std::uint64_t stride = width + padding;
     std::uint8_t pad[4];
-    std::vector<iovec> parts;
-    parts.reserve(2 * kRowsPerBatch);
+    std::array<iovec, 2 * kRowsPerBatch> parts;
     auto rowAt = [&](std::uint32_t i) {
         return image.row(static_cast<std::uint16_t>(topDown ? i : height - 1 - i));
     };
     for (std::uint32_t first = 0; first < height; first += kRowsPerBatch) {
-        parts.clear();
+        int used = 0;
         const std::uint32_t last = std::min<std::uint32_t>(height, first + kRowsPerBatch);
         for (std::uint32_t i = first; i < last; ++i) {
-            parts.push_back(iovec{rowAt(i), width});
+            parts[used++] = iovec{rowAt(i), width};
             if (padding != 0) {
-                parts.push_back(iovec{pad, padding});
+                parts[used++] = iovec{pad, padding};
             }
         }
         const std::uint64_t wanted = (last - first) * stride;
-        const std::uint64_t got = file.readParts(parts.data(), static_cast<int>(parts.size()));
+        const std::uint64_t got = file.readParts(parts.data(), used);
         if (got < wanted) {
             return last == height && got >= wanted - padding;
         }
@@ -287,29 +285,28 @@ bool writeBmp(ImageFile& file, const IndexedImage& image) {
     storeLe32(header + 46, paletteCount);
     file.write(header, sizeof header);
 
-    std::vector<std::uint8_t> table(4 * paletteCount);
-    for (std::uint32_t i = 0; i < paletteCount; ++i) {
+    std::array<std::uint8_t, 4 * IndexedImage::kPaletteSize> table{};
+    for (std::uint32_t i = 0; i < paletteCount && i < IndexedImage::kPaletteSize; ++i) {
         const PaletteEntry& e = image.palette()[i];
         table[4 * i] = e.blue;
         table[4 * i + 1] = e.green;
         table[4 * i + 2] = e.red;
     }
-    file.write(table.data(), table.size());
+    file.write(table.data(), 4 * std::min<std::size_t>(paletteCount, IndexedImage::kPaletteSize));
 
     static constexpr std::uint8_t kZeros[4] = {};
     const std::size_t padding = stride - width;
-    std::vector<iovec> parts;
-    parts.reserve(2 * kRowsPerBatch);
+    std::array<iovec, 2 * kRowsPerBatch> parts;
     for (std::uint32_t first = 0; first < height; first += kRowsPerBatch) {
-        parts.clear();
+        int used = 0;
         const std::uint32_t last = std::min<std::uint32_t>(height, first + kRowsPerBatch);
         for (std::uint32_t i = first; i < last; ++i) {
-            parts.push_back(iovec{image.row(static_cast<std::uint16_t>(height - 1 - i)), width});
+            parts[used++] = iovec{image.row(static_cast<std::uint16_t>(height - 1 - i)), width};
             if (padding != 0) {
-                parts.push_back(iovec{const_cast<std::uint8_t*>(kZeros), padding});
+                parts[used++] = iovec{const_cast<std::uint8_t*>(kZeros), padding};
             }
         }
-        file.writeParts(parts.data(), static_cast<int>(parts.size()));
+        file.writeParts(parts.data(), used);
     }
     return !file.failed();
 }

@@ -53,9 +53,10 @@ const Codec* codecForExtension(std::string_view extension) {
     return nullptr;
 }
 
-bool readImage(const Codec& codec, const std::string& path, IndexedImage& image) {
+bool readImage(const Codec& codec, const std::string& path, IndexedImage& image,
+               FolderHandles* folders) {
     ImageFile file;
-    if (!file.open(path, false)) {
+    if (!(folders != nullptr ? file.openSource(path, *folders) : file.open(path, false))) {
         image.reset();
         return false;
     }

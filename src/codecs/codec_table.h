@@ -47,8 +47,10 @@ const Codec* codecFor(ImageFormat format);
 // The format whose extension this is, ASCII letter case aside; null for none.
 const Codec* codecForExtension(std::string_view extension);
 
-// A codec's reader or probe on a file by its path, or on bytes in memory.
-bool readImage(const Codec& codec, const std::string& path, IndexedImage& image);
+// A codec's reader or probe on a file by its path (opened through its
+// folder's handle when `folders` is given), or on bytes in memory.
+bool readImage(const Codec& codec, const std::string& path, IndexedImage& image,
+               FolderHandles* folders = nullptr);
 bool readImage(const Codec& codec, std::span<const std::uint8_t> bytes, IndexedImage& image);
 int probeImage(const Codec& codec, const std::string& path);
 int probeImage(const Codec& codec, std::span<const std::uint8_t> bytes);

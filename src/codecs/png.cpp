@@ -15,8 +15,8 @@ namespace {
 constexpr std::size_t kSignatureSize = 8;
 constexpr png_uint_32 kMaxDimension = 65535;
 
-// libpng reports errors by jumping back to the setjmp of the function that
-// called it. Every libpng call that can fail is therefore made from one of
+// Only reading goes through libpng (png_writer.cpp writes). libpng reports
+// errors by jumping back to the setjmp of the function that called it. Every libpng call that can fail is therefore made from one of
 // the *Steps functions below, which hold only trivially destructible locals:
 // the jump never skips a C++ destructor. Messages are never printed.
 [[noreturn]] void onPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
@@ -29,36 +29,16 @@ void pngReadCallback(png_structp png, png_bytep data, png_size_t length) {
     }
 }
 
-void pngWriteCallback(png_structp png, png_bytep data, png_size_t length) {
-    auto* file = static_cast<ImageFile*>(png_get_io_ptr(png));
-    file->write(data, length);
-    if (file->failed()) {
-        png_error(png, "write failed");  // stop early on a full disk
-    }
-}
-
-void pngFlushCallback(png_structp) {}
-
-// Owns a libpng structure pair and destroys it on every way out.
+// Owns a libpng read structure pair and destroys it on every way out.
 class PngHandles {
 public:
-    explicit PngHandles(bool forWriting) : writing_(forWriting) {
-        if (writing_) {
-            png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
-        } else {
-            png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
-        }
+    PngHandles() {
+        png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
         if (png_ != nullptr) {
             info_ = png_create_info_struct(png_);
         }
     }
-    ~PngHandles() {
-        if (writing_) {
-            png_destroy_write_struct(&png_, info_ != nullptr ? &info_ : nullptr);
-        } else {
-            png_destroy_read_struct(&png_, info_ != nullptr ? &info_ : nullptr, nullptr);
-        }
-    }
+    ~PngHandles() { png_destroy_read_struct(&png_, info_ != nullptr ? &info_ : nullptr, nullptr); }
     PngHandles(const PngHandles&) = delete;
     PngHandles& operator=(const PngHandles&) = delete;
 
@@ -69,7 +49,6 @@ public:
 private:
     png_structp png_ = nullptr;
     png_infop info_ = nullptr;
-    bool writing_;
 };
 
 struct PngHeader {
@@ -129,39 +108,6 @@ bool readRowsSteps(png_structp png, png_infop info, png_bytepp rows) {
     return true;
 }
 
-struct PngWriteJob {
-    ImageFile* file;
-    int level;
-    unsigned filterMask;
-    png_colorp palette;
-    int paletteCount;
-    png_const_bytep alpha;  // tRNS values, null for none
-    int alphaCount;
-    png_uint_32 width;
-    png_uint_32 height;
-    png_bytepp rows;
-};
-
-bool writeSteps(png_structp png, png_infop info, const PngWriteJob* job) {
-    if (setjmp(png_jmpbuf(png))) {
-        return false;
-    }
-    png_set_write_fn(png, job->file, pngWriteCallback, pngFlushCallback);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, static_cast<int>(job->filterMask));
-    png_set_compression_level(png, job->level);
-    png_set_PLTE(png, info, job->palette, job->paletteCount);
-    png_set_IHDR(png, info, job->width, job->height, 8, PNG_COLOR_TYPE_PALETTE,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-    if (job->alpha != nullptr) {
-        png_set_tRNS(png, info, job->alpha, job->alphaCount, nullptr);
-    }
-    png_write_info(png, info);
-    png_set_bgr(png);
-    png_write_image(png, job->rows);
-    png_write_end(png, info);
-    return true;
-}
-
 // One pointer per row, top row first.
 bool buildRowPointers(const IndexedImage& image, SharedBuffer<png_bytep>& rows) {
     if (rows.allocate(image.height()) == nullptr) {
@@ -179,7 +125,7 @@ bool readPng(ImageFile& file, IndexedImage& image) {
     if (!hasPngSignature(file)) {
         return false;
     }
-    PngHandles handles(false);
+    PngHandles handles;
     if (!handles.valid()) {
         return false;
     }
@@ -252,7 +198,7 @@ int probePng(ImageFile& file) {
     if (!hasPngSignature(file)) {
         return 0;
     }
-    PngHandles handles(false);
+    PngHandles handles;
     if (!handles.valid()) {
         return 0;
     }
@@ -264,39 +210,5 @@ int probePng(ImageFile& file) {
     }
     return header.channels * header.bitDepth;
 }
-
-bool writePng(ImageFile& file, const IndexedImage& image, int level, unsigned filterMask) {
-    if (!image.hasPixels() || image.paletteCount() == 0 || !file.isWritable()) {
-        return false;
-    }
-    SharedBuffer<png_color> palette;
-    SharedBuffer<png_bytep> rows;
-    if (palette.allocate(image.paletteCount()) == nullptr || !buildRowPointers(image, rows)) {
-        return false;
-    }
-    for (std::size_t i = 0; i < image.paletteCount(); ++i) {
-        const PaletteEntry& e = image.palette()[i];
-        palette[i] = png_color{e.red, e.green, e.blue};
-    }
-
-    {
-        PngHandles handles(true);
-        const PngWriteJob job{&file,
-                              level,
-                              filterMask,
-                              palette.data(),
-                              static_cast<int>(image.paletteCount()),
-                              image.paletteAlphaCount() > 0 ? image.paletteAlpha() : nullptr,
-                              static_cast<int>(image.paletteAlphaCount()),
-                              image.width(),
-                              image.height(),
-                              rows.data()};
-        if (!handles.valid() || !writeSteps(handles.png(), handles.info(), &job)) {
-            return false;  // the unfinished file is discarded
-        }
-    }
-    return !file.failed();
-}
-
 
 }  // namespace kelvara

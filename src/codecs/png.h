@@ -20,9 +20,9 @@ int probePng(ImageFile& source);
 std::uint64_t pngPixelCount(ImageFile& source);
 
 // Writes an 8-bit palette PNG (IHDR, PLTE with every palette entry, tRNS
-// when the image has palette alpha, IDAT, IEND) with the zlib level and
-// libpng filter mask given, into a stream open for writing, which the caller
-// commits.
+// when the image has palette alpha, IDAT, IEND) at compression level -1..9
+// (-1: 6; 0: stored) with the row filters of filterMask (see filterRows),
+// into a stream open for writing, which the caller commits.
 bool writePng(ImageFile& target, const IndexedImage& image, int level, unsigned filterMask);
 
 }  // namespace kelvara

@@ -1,10 +1,12 @@
 #include "codecs/xyz.h"
 
+#include <libdeflate.h>
 #include <sys/uio.h>
 
 #include <cstring>
 
 #include "codecs/byte_order.h"
+#include "codecs/scratch.h"
 #include "codecs/zlib_stream.h"
 #include "io/image_file.h"
 
@@ -17,6 +19,45 @@ constexpr std::size_t kPaletteBytes = 3 * IndexedImage::kPaletteSize;
 constexpr std::uint8_t kMagic[4] = {'X', 'Y', 'Z', '1'};
 // Bytes of output one byte of deflate data can stand for, at most.
 constexpr std::uint64_t kMaxDeflateRatio = 1032;
+
+// The largest stream read whole into memory for a payload: stored blocks
+// with room to spare. A longer one (a payload far longer than declared, or
+// a wasteful encoder) is inflated piece by piece, in bounded memory.
+std::uint64_t largestWholeStream(std::uint64_t payload) { return payload + payload / 8 + 4096; }
+
+// All n bytes or nothing: a memory target that is full ends the job, as
+// does a file that failed.
+bool put(ImageFile& file, const std::uint8_t* data, std::size_t n) {
+    return file.write(data, n) == n && !file.failed();
+}
+
+enum class Inflated { Exactly, Longer, Failed };
+
+// The stream from the file's position decoded into the payload's n bytes.
+// Longer: the stream holds more than n bytes (nothing is known of it yet).
+Inflated inflateWhole(ImageFile& file, std::uint8_t* payload, std::size_t n) {
+    const std::uint64_t streamSize = file.size() - file.position();
+    if (streamSize > largestWholeStream(n)) {
+        return Inflated::Longer;
+    }
+    ScratchUse scratch;
+    libdeflate_decompressor* decompressor = scratch->decompressor();
+    std::uint8_t* stream = scratch->first().reserve(streamSize);
+    if (decompressor == nullptr || stream == nullptr ||
+        file.read(stream, streamSize) != streamSize || file.failed()) {
+        return Inflated::Failed;
+    }
+    // Without a count of the bytes produced, libdeflate refuses a stream
+    // that ends before filling the payload.
+    switch (libdeflate_zlib_decompress(decompressor, stream, streamSize, payload, n, nullptr)) {
+        case LIBDEFLATE_SUCCESS:
+            return Inflated::Exactly;
+        case LIBDEFLATE_INSUFFICIENT_SPACE:
+            return Inflated::Longer;
+        default:
+            return Inflated::Failed;  // damaged, cut, or shorter than the payload
+    }
+}
 
 }  // namespace
 
@@ -38,19 +79,27 @@ bool readXyz(ImageFile& file, IndexedImage& image) {
     if ((file.size() - kHeaderSize) * kMaxDeflateRatio < payload) {
         return false;
     }
-    image.setSize(width, height);
+    // The palette is decoded into the room just before the pixels, so that
+    // the whole payload is one block and the pixels need no copy. Every byte
+    // of it is written or the read fails: nothing is cleared first.
+    image.setSize(width, height, false, kPaletteBytes);
     if (!image.hasPixels() || image.paletteCount() == 0) {
         image.reset();
         return false;
     }
-
-    // The palette goes to a small table, the pixels straight into the image.
-    // The stream must hold both; what it holds beyond them is checked to its
-    // end and dropped.
-    std::uint8_t rgb[kPaletteBytes] = {};
-    const iovec parts[2] = {{rgb, kPaletteBytes}, {image.pixels(), image.pixelCount()}};
-    std::uint64_t filled = 0;
-    if (!inflateInto(file, parts, 2, filled) || filled != payload || file.failed()) {
+    std::uint8_t* rgb = image.pixels() - kPaletteBytes;
+    Inflated result = inflateWhole(file, rgb, static_cast<std::size_t>(payload));
+    if (result == Inflated::Longer) {
+        // What the stream holds beyond palette and pixels is checked to its
+        // end and dropped.
+        file.seek(kHeaderSize, 0);
+        const iovec whole{rgb, static_cast<std::size_t>(payload)};
+        std::uint64_t filled = 0;
+        result = inflateInto(file, &whole, 1, filled) && filled == payload && !file.failed()
+                     ? Inflated::Exactly
+                     : Inflated::Failed;
+    }
+    if (result != Inflated::Exactly) {
         image.reset();
         return false;
     }
@@ -78,27 +127,36 @@ bool writeXyz(ImageFile& file, const IndexedImage& image, int level) {
     if (!image.hasPixels() || level < -1 || level > 9 || !file.isWritable()) {
         return false;
     }
-    // The palette's triples in a small table; the pixels are read in place.
-    std::uint8_t rgb[kPaletteBytes] = {};
+    // libdeflate takes one block: the palette's triples, then the pixels.
+    const std::size_t payloadSize = kPaletteBytes + image.pixelCount();
+    ScratchUse scratch;
+    libdeflate_compressor* compressor = scratch->compressor(level < 0 ? 6 : level);
+    std::uint8_t* payload = scratch->first().reserve(payloadSize);
+    if (compressor == nullptr || payload == nullptr) {
+        return false;
+    }
+    std::memset(payload, 0, kPaletteBytes);
     for (std::size_t i = 0; i < image.paletteCount() && i < IndexedImage::kPaletteSize; ++i) {
         const PaletteEntry& e = image.palette()[i];
-        rgb[3 * i] = e.red;
-        rgb[3 * i + 1] = e.green;
-        rgb[3 * i + 2] = e.blue;
+        payload[3 * i] = e.red;
+        payload[3 * i + 1] = e.green;
+        payload[3 * i + 2] = e.blue;
     }
+    std::memcpy(payload + kPaletteBytes, image.pixels(), image.pixelCount());
+    const std::size_t bound = libdeflate_zlib_compress_bound(compressor, payloadSize);
+    std::uint8_t* stream = scratch->second().reserve(bound);
+    if (stream == nullptr) {
+        return false;
+    }
+    const std::size_t streamSize =
+        libdeflate_zlib_compress(compressor, payload, payloadSize, stream, bound);
 
     std::uint8_t header[kHeaderSize];
     std::memcpy(header, kMagic, 4);
     storeLe16(header + 4, image.width());
     storeLe16(header + 6, image.height());
-    file.write(header, kHeaderSize);
-
-    const iovec parts[2] = {{rgb, kPaletteBytes}, {image.pixels(), image.pixelCount()}};
-    if (!deflateFrom(parts, 2, file, level)) {
-        return false;  // the file is discarded unpublished
-    }
-    return !file.failed();
+    // A stream not written whole discards the file unpublished.
+    return streamSize != 0 && put(file, header, kHeaderSize) && put(file, stream, streamSize);
 }
-
 
 }  // namespace kelvara

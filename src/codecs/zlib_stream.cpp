@@ -9,7 +9,7 @@ namespace kelvara {
 
 namespace {
 
-// Ends the (de)compressor on every way out once it was initialised.
+// Ends the decompressor on every way out once it was initialised.
 struct InflateGuard {
     z_stream& stream;
     bool ended = false;
@@ -23,26 +23,6 @@ struct InflateGuard {
         }
     }
 };
-
-struct DeflateGuard {
-    z_stream& stream;
-    bool ended = false;
-    int end() {
-        ended = true;
-        return deflateEnd(&stream);
-    }
-    ~DeflateGuard() {
-        if (!ended) {
-            deflateEnd(&stream);
-        }
-    }
-};
-
-// A compressed stream missing any of its bytes is useless: a memory target
-// that is full, or a file that failed, ends the job.
-bool putAll(ImageFile& target, const Bytef* data, std::uint64_t n) {
-    return target.write(data, n) == n && !target.failed();
-}
 
 // zlib counts in uInt: a caller's block is handed over in slices.
 constexpr std::uint64_t kMaxSlice = std::uint64_t{1} << 30;
@@ -94,55 +74,6 @@ bool inflateInto(ImageFile& source, const iovec* parts, int count, std::uint64_t
         }
         if (result != Z_OK) {
             return false;  // corrupt data, or the input ran out before the end
-        }
-    }
-}
-
-bool deflateFrom(const iovec* parts, int count, ImageFile& target, int level) {
-    if (count < 0 || (count > 0 && parts == nullptr) || !target.isOpen() || !target.isWritable() ||
-        level < -1 || level > 9) {
-        return false;
-    }
-    std::uint64_t left = 0;  // bytes not yet handed to zlib
-    for (int i = 0; i < count; ++i) {
-        left += parts[i].iov_len;
-    }
-    std::array<Bytef, kZlibOutputChunk> out;
-    z_stream stream{};
-    if (deflateInit(&stream, level) != Z_OK) {
-        return false;
-    }
-    DeflateGuard guard{stream};
-    stream.next_out = out.data();
-    stream.avail_out = kZlibOutputChunk;
-    int part = 0;
-    std::uint64_t partDone = 0;
-    for (;;) {
-        if (stream.avail_in == 0 && left > 0) {
-            while (partDone == parts[part].iov_len) {
-                ++part;
-                partDone = 0;
-            }
-            const std::uint64_t slice = std::min(parts[part].iov_len - partDone, kMaxSlice);
-            stream.next_in = static_cast<Bytef*>(parts[part].iov_base) + partDone;
-            stream.avail_in = static_cast<uInt>(slice);
-            partDone += slice;
-            left -= slice;
-        }
-        const int result = deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
-        if (result == Z_STREAM_END) {
-            return putAll(target, out.data(), kZlibOutputChunk - stream.avail_out) &&
-                   guard.end() == Z_OK;
-        }
-        if (result != Z_OK) {
-            return false;
-        }
-        if (stream.avail_out == 0) {
-            if (!putAll(target, out.data(), kZlibOutputChunk)) {
-                return false;
-            }
-            stream.next_out = out.data();
-            stream.avail_out = kZlibOutputChunk;
         }
     }
 }

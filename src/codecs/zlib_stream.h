@@ -18,8 +18,4 @@ inline constexpr unsigned kZlibOutputChunk = 32812;
 // filled: the bytes stored. True only when the stream reached its end intact.
 bool inflateInto(ImageFile& source, const iovec* parts, int count, std::uint64_t& filled);
 
-// Compresses the caller's blocks, in order, into one zlib stream written to
-// target, at level -1..9, reading them in place.
-bool deflateFrom(const iovec* parts, int count, ImageFile& target, int level);
-
 }  // namespace kelvara

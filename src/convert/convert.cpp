@@ -38,17 +38,23 @@ ConvertStatus convertImage(const std::string& sourcePath, const std::string& tar
     }
     // A target that is to be kept is not worth reading the source for.
     struct stat st {};
-    if (options.existing == ExistingTarget::Keep && statDeep(targetPath, st, false) == 0) {
+    if (options.existing == ExistingTarget::Keep && !options.absentWhenPlanned &&
+        statDeep(targetPath, st, false) == 0) {
         return ConvertStatus::Skipped;
     }
 
     IndexedImage image;
-    if (!readImage(*source, sourcePath, image)) {
+    if (!readImage(*source, sourcePath, image, options.folders)) {
         return readFailure(probeImage(*source, sourcePath));
     }
-    makeDirectories(directoryPart(targetPath));
+    // The target's folder is made when it is missing, not looked for first:
+    // in a run it nearly always exists already.
     ImageFile file;
-    if (!file.openTarget(targetPath, options)) {
+    if (!file.openTarget(targetPath, options) && !file.targetExisted()) {
+        makeDirectories(directoryPart(targetPath));
+        file.openTarget(targetPath, options);
+    }
+    if (!file.isOpen()) {
         return file.targetExisted() ? ConvertStatus::Skipped : ConvertStatus::WriteError;
     }
     if (!target->write(file, image, encodeOptions(settings)) || !file.commit()) {

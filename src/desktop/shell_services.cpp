@@ -1,5 +1,6 @@
 #include "desktop/shell_services.h"
 
+#include <libdeflate.h>
 #include <png.h>
 #include <zlib.h>
 
@@ -33,10 +34,12 @@ void DesktopServices::openHelp(const std::string& programDir) {
 QString versionCaption() { return QStringLiteral("バージョン情報"); }
 
 QString versionText() {
-    return QStringLiteral("%1 %2\n%3\n\nzlib\tversion %4\nlibpng\tversion %5\n")
+    return QStringLiteral(
+               "%1 %2\n%3\n\nzlib\tversion %4\nlibpng\tversion %5\nlibdeflate\tversion %6\n")
         .arg(QString::fromUtf8(kDisplayName), QString::fromUtf8(kVersionText),
              QStringLiteral("Converts 8-bit palette images between BMP, PNG and XYZ."),
-             QString::fromLatin1(ZLIB_VERSION), QString::fromLatin1(PNG_LIBPNG_VER_STRING));
+             QString::fromLatin1(ZLIB_VERSION), QString::fromLatin1(PNG_LIBPNG_VER_STRING),
+             QString::fromLatin1(LIBDEFLATE_VERSION_STRING));
 }
 
 }  // namespace kelvara

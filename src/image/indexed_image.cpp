@@ -5,7 +5,8 @@
 
 namespace kelvara {
 
-void IndexedImage::setSize(std::uint32_t width, std::uint32_t height, bool zeroPixels) {
+void IndexedImage::setSize(std::uint32_t width, std::uint32_t height, bool zeroPixels,
+                           std::size_t roomBefore) {
     reset();
     const auto w = static_cast<std::uint16_t>(width);
     const auto h = static_cast<std::uint16_t>(height);
@@ -15,10 +16,11 @@ void IndexedImage::setSize(std::uint32_t width, std::uint32_t height, bool zeroP
     width_ = w;
     height_ = h;
     // calloc hands back zeroed storage, so no separate clearing pass.
-    if (zeroPixels) {
-        pixels_.allocate(static_cast<std::size_t>(w) * h);
-    } else {
-        pixels_.allocateUninitialized(static_cast<std::size_t>(w) * h);
+    const std::size_t count = static_cast<std::size_t>(w) * h;
+    if (zeroPixels && roomBefore == 0) {
+        pixels_.allocate(count);
+    } else if (pixels_.allocateUninitialized(count, roomBefore) != nullptr && zeroPixels) {
+        std::memset(pixels_.data(), 0, count);
     }
     palette_.allocate(kPaletteSize);
 }
@@ -29,15 +31,6 @@ void IndexedImage::reset() {
     height_ = 0;
     palette_.release();
     alphaCount_ = 0;
-}
-
-bool IndexedImage::setPaletteEntry(std::uint16_t index, std::uint8_t red, std::uint8_t green,
-                                   std::uint8_t blue) {
-    if (palette_.empty() || index >= palette_.count()) {
-        return false;
-    }
-    palette_[index] = PaletteEntry{red, green, blue};
-    return true;
 }
 
 void IndexedImage::setPaletteAlpha(const std::uint8_t* values, std::size_t count) {

@@ -32,11 +32,21 @@ public:
     // pixels and a black palette. A reader that will overwrite every pixel
     // may pass zeroPixels = false to skip the clearing. When the pixels cannot
     // be obtained the dimensions stay set and hasPixels() is false: callers
-    // must check.
-    void setSize(std::uint32_t width, std::uint32_t height, bool zeroPixels = true);
+    // must check. roomBefore bytes of scratch space (not cleared) lie just
+    // before pixels(), for a reader whose data holds a table right before
+    // the pixels and is decoded in one piece.
+    void setSize(std::uint32_t width, std::uint32_t height, bool zeroPixels = true,
+                 std::size_t roomBefore = 0);
     void reset();
+    // Inline: readers set all 256 entries of every image.
     bool setPaletteEntry(std::uint16_t index, std::uint8_t red, std::uint8_t green,
-                         std::uint8_t blue);
+                         std::uint8_t blue) {
+        if (palette_.empty() || index >= palette_.count()) {
+            return false;
+        }
+        palette_[index] = PaletteEntry{red, green, blue};
+        return true;
+    }
     // Opacity of the first `count` palette entries (the rest are opaque), as
     // a palette PNG carries it; only formats that can store it fill it in.
     // More than 256 values are cut; setSize and reset empty it.

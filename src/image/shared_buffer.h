@@ -52,13 +52,19 @@ public:
     }
 
     // Like allocate, but the elements are left as malloc gives them.
-    T* allocateUninitialized(std::size_t n) noexcept {
+    // roomBefore more elements lie just before data(), part of the same
+    // storage, for a producer that writes a header and the elements in one go.
+    T* allocateUninitialized(std::size_t n, std::size_t roomBefore = 0) noexcept {
         release();
-        if (n == 0 || n > SIZE_MAX / sizeof(T)) {
+        if (n == 0 || n > SIZE_MAX / sizeof(T) - roomBefore) {
             return nullptr;
         }
-        T* raw = static_cast<T*>(std::malloc(n * sizeof(T)));
+        T* raw = static_cast<T*>(std::malloc((roomBefore + n) * sizeof(T)));
         adopt(raw, n);
+        if (roomBefore != 0 && storage_ != nullptr) {
+            // Points past the room and still frees the whole block.
+            storage_ = std::shared_ptr<T[]>(std::move(storage_), raw + roomBefore);
+        }
         return data();
     }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -56,6 +57,27 @@ struct ProcPath {
     char text[64];
 };
 
+// Gives the unnamed file a name in the folder. Through its descriptor
+// directly where the kernel allows that (root, or Linux 6.10 and later for
+// a file one opened oneself), else through its /proc/self/fd link.
+bool linkUnnamed(int fd, int folder, const char* name) {
+    static std::atomic<bool> direct{true};
+    if (direct.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) {
+            return true;
+        }
+        if (errno != ENOENT && errno != EPERM && errno != EINVAL) {
+            return false;  // EEXIST and the like: the /proc link would say the same
+        }
+    }
+    const ProcPath proc(fd);
+    if (::linkat(AT_FDCWD, proc.text, folder, name, AT_SYMLINK_FOLLOW) != 0) {
+        return false;
+    }
+    direct.store(false, std::memory_order_relaxed);  // refused, yet the file could be linked
+    return true;
+}
+
 }  // namespace
 
 std::string numberedName(std::string_view name, unsigned k) {
@@ -76,6 +98,8 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
     haveMode_ = false;
     replacing_ = false;
     existed_ = false;
+    lookLater_ = false;
+    folderPath_.clear();
     options_ = options;
     target_ = target;
     requested_ = target;
@@ -83,13 +107,18 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
     if (target.empty() || target.back() == '/') {
         return false;
     }
-    folder_ = openParentFolder(target_, name_);
-    if (!folder_.valid()) {
+    if (!openFolder()) {
         return false;
     }
 
+    // A numbered name is found free at commit; a target the caller saw
+    // absent is looked at only if it turns up at commit.
+    lookLater_ = options_.absentWhenPlanned && options_.existing != ExistingTarget::NumberedName;
+    if (lookLater_ || options_.existing == ExistingTarget::NumberedName) {
+        return openTemporary();
+    }
     struct stat st {};
-    const bool present = ::fstatat(folder_.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool present = ::fstatat(folderFd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (present && options_.existing == ExistingTarget::Keep) {
         existed_ = true;
         return false;
@@ -101,28 +130,69 @@ bool AtomicFileWriter::begin(const std::string& target, const TargetOptions& opt
                 ::realpath(target.c_str(), nullptr), &std::free);
             if (real) {
                 target_ = real.get();
-                folder_ = openParentFolder(target_, name_);
-                if (!folder_.valid()) {
+                folder_ = std::make_shared<const FileDescriptor>(openParentFolder(target_, name_));
+                if (folderFd() < 0) {
                     return false;
                 }
             }
         }
-        if (::fstatat(folder_.get(), name_.c_str(), &st, 0) == 0) {
-            if (!S_ISREG(st.st_mode) ||
-                ::faccessat(folder_.get(), name_.c_str(), W_OK, AT_EACCESS) != 0) {
-                return false;
-            }
-            replacing_ = true;
-            mode_ = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
-            haveMode_ = true;
+        if (::fstatat(folderFd(), name_.c_str(), &st, 0) == 0 && !acceptReplaced(st)) {
+            return false;
         }
     }
     return openTemporary();
 }
 
+bool AtomicFileWriter::openFolder() {
+    if (options_.folders == nullptr) {
+        folder_ = std::make_shared<const FileDescriptor>(openParentFolder(target_, name_));
+        return folderFd() >= 0;
+    }
+    const std::size_t slash = target_.rfind('/');
+    name_ = target_.substr(slash == std::string::npos ? 0 : slash + 1);
+    folderPath_ = slash == std::string::npos ? std::string(".")
+                  : slash == 0                ? std::string("/")
+                                              : target_.substr(0, slash);
+    folder_ = options_.folders->open(folderPath_);
+    // A kept handle may outlive its folder (removed meanwhile, which some
+    // file systems notice only when the file is linked): open it afresh.
+    struct stat st {};
+    if (folderFd() >= 0 && (::fstat(folderFd(), &st) != 0 || st.st_nlink == 0)) {
+        options_.folders->forget(folderPath_);
+        folder_ = options_.folders->open(folderPath_);
+    }
+    return folderFd() >= 0;
+}
+
+bool AtomicFileWriter::acceptReplaced(const struct stat& st) {
+    if (!S_ISREG(st.st_mode) || ::faccessat(folderFd(), name_.c_str(), W_OK, AT_EACCESS) != 0) {
+        return false;
+    }
+    replacing_ = true;
+    if (!haveMode_) {
+        mode_ = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
+        haveMode_ = true;
+    }
+    return true;
+}
+
+// At commit, for a target begin did not look at: nothing there (any more),
+// or a regular file that is replaced as begin would have had it, mode and
+// flush included. A link or anything else that turned up fails the write.
+bool AtomicFileWriter::lookAtTarget() {
+    struct stat st {};
+    if (::fstatat(folderFd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT;
+    }
+    if (!acceptReplaced(st) || ::fchmod(fd_, mode_) != 0) {
+        return false;
+    }
+    return options_.sync != SyncPolicy::WhenReplacing || ::fdatasync(fd_) == 0;
+}
+
 bool AtomicFileWriter::openTemporary() {
     if (!forceNamed_) {
-        fd_ = ::openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        fd_ = ::openat(folderFd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             unnamed_ = true;
             return true;
@@ -135,7 +205,7 @@ bool AtomicFileWriter::openTemporary() {
     unnamed_ = false;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name = randomTempName();
-        fd_ = ::openat(folder_.get(), name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        fd_ = ::openat(folderFd(), name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             tempName_ = std::move(name);
             return true;
@@ -225,17 +295,15 @@ void AtomicFileWriter::setMode(mode_t mode) {
 // EEXIST and nothing changes.
 bool AtomicFileWriter::linkNoReplace(const std::string& name) {
     if (unnamed_) {
-        const ProcPath proc(fd_);
-        return ::linkat(AT_FDCWD, proc.text, folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        return linkUnnamed(fd_, folderFd(), name.c_str());
     }
-    return ::linkat(folder_.get(), tempName_.c_str(), folder_.get(), name.c_str(), 0) == 0;
+    return ::linkat(folderFd(), tempName_.c_str(), folderFd(), name.c_str(), 0) == 0;
 }
 
 bool AtomicFileWriter::linkTemporary() {
-    const ProcPath proc(fd_);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name = randomTempName();
-        if (::linkat(AT_FDCWD, proc.text, folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (linkUnnamed(fd_, folderFd(), name.c_str())) {
             tempName_ = std::move(name);
             unnamed_ = false;
             return true;
@@ -293,7 +361,10 @@ bool AtomicFileWriter::commit() {
                 break;
             case ExistingTarget::Replace:
                 linked = unnamed_ && !replacing_ && linkNoReplace(name_);
-                if (!linked && unnamed_) {
+                if (!linked && lookLater_) {
+                    ok = lookAtTarget();
+                }
+                if (ok && !linked && unnamed_) {
                     ok = linkTemporary();
                 }
                 break;
@@ -305,7 +376,7 @@ bool AtomicFileWriter::commit() {
         ok = false;
     }
     if (ok && !linked) {
-        ok = ::renameat(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str()) == 0;
+        ok = ::renameat(folderFd(), tempName_.c_str(), folderFd(), name_.c_str()) == 0;
         if (ok) {
             tempName_.clear();
         }
@@ -313,11 +384,11 @@ bool AtomicFileWriter::commit() {
     if (!ok) {
         failed_ = true;
         if (linked) {
-            ::unlinkat(folder_.get(), name_.c_str(), 0);  // only if close failed: never half a file
+            ::unlinkat(folderFd(), name_.c_str(), 0);  // only if close failed: never half a file
         }
     }
     if (!tempName_.empty()) {
-        ::unlinkat(folder_.get(), tempName_.c_str(), 0);
+        ::unlinkat(folderFd(), tempName_.c_str(), 0);
         tempName_.clear();
     }
     unnamed_ = false;
@@ -338,7 +409,7 @@ void AtomicFileWriter::abandon() {
         fd_ = -1;
     }
     if (!tempName_.empty()) {
-        ::unlinkat(folder_.get(), tempName_.c_str(), 0);
+        ::unlinkat(folderFd(), tempName_.c_str(), 0);
         tempName_.clear();
     }
     unnamed_ = false;

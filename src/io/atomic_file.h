@@ -1,10 +1,12 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -32,6 +34,14 @@ struct TargetOptions {
     // NumberedName: true for a file name (no folder) the file must not take,
     // for example one that another file of the same run will take.
     std::function<bool(std::string_view name)> reservedName;
+    // The caller has just seen nothing at the target's name (a run's plan):
+    // the writer does not look again before writing. A regular file that
+    // turns up meanwhile is still found and replaced (or kept) as the rule
+    // says; a link or anything else that turns up fails the write.
+    bool absentWhenPlanned = false;
+    // Folders a run keeps open: the target's folder is taken from there
+    // (and a conversion's source's too).
+    FolderHandles* folders = nullptr;
 };
 
 // Writes a file so that it appears at its path whole or not at all. The bytes
@@ -91,14 +101,21 @@ public:
     bool targetExisted() const { return existed_; }
 
 private:
+    bool openFolder();
     bool openTemporary();
+    // A regular file we may write stands at the target: it is replaced.
+    bool acceptReplaced(const struct stat& st);
+    bool lookAtTarget();
     bool linkTemporary();
     // Gives the finished file the name `name` unless something stands there.
     bool linkNoReplace(const std::string& name);
     bool publishNumbered();
 
+    int folderFd() const { return folder_ ? folder_->get() : -1; }
+
     int fd_ = -1;
-    FileDescriptor folder_;  // the target's folder
+    std::shared_ptr<const FileDescriptor> folder_;  // the target's folder
+    std::string folderPath_;                        // its path, when taken from options_.folders
     std::string name_;       // the target's name in it
     bool failed_ = false;
     bool unnamed_ = false;  // O_TMPFILE: no name until commit links one
@@ -106,6 +123,7 @@ private:
     bool haveMode_ = false;
     bool forceNamed_ = false;
     bool existed_ = false;
+    bool lookLater_ = false;  // the target was not looked at in begin
     mode_t mode_ = 0;
     TargetOptions options_;
     std::string target_;

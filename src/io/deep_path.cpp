@@ -102,4 +102,27 @@ FileDescriptor openParentFolder(const std::string& path, std::string& name) {
                                    kFolderFlags));
 }
 
+std::shared_ptr<const FileDescriptor> FolderHandles::open(const std::string& folder) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (const auto it = folders_.find(folder); it != folders_.end()) {
+            return it->second;
+        }
+    }
+    auto handle = std::make_shared<const FileDescriptor>(openDeep(folder, kFolderFlags));
+    if (!handle->valid()) {
+        return handle;  // not kept: the folder may be made yet
+    }
+    const std::lock_guard lock(mutex_);
+    if (folders_.size() >= kKept) {
+        folders_.clear();  // runs use few folders at a time; users keep theirs open
+    }
+    return folders_.try_emplace(folder, std::move(handle)).first->second;
+}
+
+void FolderHandles::forget(const std::string& folder) {
+    const std::lock_guard lock(mutex_);
+    folders_.erase(folder);
+}
+
 }  // namespace kelvara

@@ -5,8 +5,11 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace kelvara {
 
@@ -55,5 +58,24 @@ int mkdirDeep(const std::string& path, mode_t mode);
 // (O_PATH); `name` receives that component. An invalid descriptor when the
 // folder cannot be opened. A path without '/' lives in the current folder.
 FileDescriptor openParentFolder(const std::string& path, std::string& name);
+
+// Folder handles (O_PATH) by path, opened on first use and kept, so that the
+// files of a run are named relative to their folder instead of walking the
+// whole path again for each. Meant for the length of one run: a folder
+// moved meanwhile keeps its handle; one removed is left for its users to
+// notice (no links left) and forget. At most a few folders are kept. Safe
+// to use from several threads.
+class FolderHandles {
+public:
+    // The folder's handle, shared; an invalid one when it cannot be opened.
+    std::shared_ptr<const FileDescriptor> open(const std::string& folder);
+    void forget(const std::string& folder);
+
+private:
+    static constexpr std::size_t kKept = 16;
+
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::shared_ptr<const FileDescriptor>> folders_;
+};
 
 }  // namespace kelvara

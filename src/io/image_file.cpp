@@ -36,7 +36,12 @@ bool ImageFile::openTarget(const std::string& path, const TargetOptions& options
     return openFile(path, &options);
 }
 
-bool ImageFile::openFile(const std::string& path, const TargetOptions* target) {
+bool ImageFile::openSource(const std::string& path, FolderHandles& folders) {
+    return openFile(path, nullptr, &folders);
+}
+
+bool ImageFile::openFile(const std::string& path, const TargetOptions* target,
+                         FolderHandles* folders) {
     if (isOpen_) {
         return false;
     }
@@ -49,7 +54,17 @@ bool ImageFile::openFile(const std::string& path, const TargetOptions* target) {
     } else {
         // O_NONBLOCK keeps a FIFO from blocking the open; only regular files
         // are read.
-        const int fd = openDeep(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+        int fd = -1;
+        if (const std::size_t slash = path.rfind('/'); folders != nullptr && slash != std::string::npos) {
+            const auto folder = folders->open(slash == 0 ? std::string("/") : path.substr(0, slash));
+            if (folder->valid()) {
+                fd = ::openat(folder->get(), path.c_str() + slash + 1, kFlags);
+            }
+        }
+        if (fd < 0) {
+            fd = openDeep(path, kFlags);  // the path decides: its folder may be another one now
+        }
         if (fd < 0) {
             return false;
         }
@@ -100,6 +115,9 @@ void ImageFile::close() {
         }
         writer_.abandon();
         bufferFill_ = 0;
+        if (buffer_ && !spareBuffer()) {
+            spareBuffer() = std::move(buffer_);
+        }
         isFile_ = false;
     }
     writable_ = false;
@@ -115,7 +133,15 @@ bool ImageFile::commit() {
     return ok;
 }
 
+ImageFile::Buffer& ImageFile::spareBuffer() {
+    thread_local Buffer spare;
+    return spare;
+}
+
 bool ImageFile::ensureBuffer() {
+    if (!buffer_) {
+        buffer_ = std::move(spareBuffer());
+    }
     if (!buffer_) {
         buffer_.reset(static_cast<std::uint8_t*>(std::malloc(kBufferSize)));
     }
@@ -226,11 +252,20 @@ std::uint64_t ImageFile::readParts(const iovec* parts, int count) {
         return 0;
     }
     const std::uint64_t wanted = std::min(totalLength(parts, count), size_ - position_);
+    // Bytes in memory, or a small file the buffer already holds whole (read
+    // with its headers): copied, with no second read.
+    const std::uint8_t* from = nullptr;
     if (!isFile_) {
+        from = memory_ + position_;
+    } else if (bufferFill_ > 0 && position_ >= bufferStart_ &&
+               position_ + wanted <= bufferStart_ + bufferFill_) {
+        from = buffer_.get() + (position_ - bufferStart_);
+    }
+    if (from != nullptr) {
         std::uint64_t done = 0;
         for (int i = 0; i < count && done < wanted; ++i) {
             const std::uint64_t take = std::min<std::uint64_t>(parts[i].iov_len, wanted - done);
-            std::memcpy(parts[i].iov_base, memory_ + position_ + done, take);
+            std::memcpy(parts[i].iov_base, from + done, take);
             done += take;
         }
         position_ += done;

@@ -32,6 +32,8 @@ public:
               SyncPolicy sync = SyncPolicy::WhenReplacing);
     // Opens path for writing with a choice about a file already there.
     bool openTarget(const std::string& path, const TargetOptions& options);
+    // Opens path for reading through its folder's handle in `folders`.
+    bool openSource(const std::string& path, FolderHandles& folders);
     bool openMemory(void* block, std::uint64_t blockSize, bool writable);
     // Closes the stream. A file being written that was not committed is
     // discarded: the target keeps what it had.
@@ -69,7 +71,13 @@ private:
         void operator()(std::uint8_t* p) const { std::free(p); }
     };
 
-    bool openFile(const std::string& path, const TargetOptions* target);
+    using Buffer = std::unique_ptr<std::uint8_t, Free>;
+    // The calling thread's spare buffer: a file closed leaves its buffer
+    // there for the next one, so a run of small files allocates none.
+    static Buffer& spareBuffer();
+
+    bool openFile(const std::string& path, const TargetOptions* target,
+                  FolderHandles* folders = nullptr);
     bool ensureBuffer();
     bool flushWrites();
     std::uint64_t readFromFile(std::uint8_t* out, std::uint64_t n);
@@ -87,7 +95,7 @@ private:
     AtomicFileWriter writer_;
     std::uint64_t fileOffset_ = 0;  // where the next flushed bytes go in the file
 
-    std::unique_ptr<std::uint8_t, Free> buffer_;
+    Buffer buffer_;
     std::uint64_t bufferStart_ = 0;  // reading: file offset of buffer_[0]
     std::size_t bufferFill_ = 0;     // bytes valid (reading) or pending (writing)
 };

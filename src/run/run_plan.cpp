@@ -1,8 +1,12 @@
 #include "run/run_plan.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
@@ -124,10 +128,85 @@ void DependencyBuilder::add(const EntryAccess& access) {
 
 namespace {
 
-bool isLink(const std::string& path) {
+// What stands at a path's last component, links not followed.
+enum class NameKind { Absent, Link, Other };
+
+NameKind lstatKind(const std::string& path) {
     struct stat st {};
-    return statDeep(path, st, false) == 0 && S_ISLNK(st.st_mode);
+    if (statDeep(path, st, false) != 0) {
+        // Only a name known to be missing counts as absent.
+        return errno == ENOENT || errno == ENOTDIR ? NameKind::Absent : NameKind::Other;
+    }
+    return S_ISLNK(st.st_mode) ? NameKind::Link : NameKind::Other;
 }
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// What stands at each name a plan asks about. A folder asked about many
+// times is read once (its entries and their types) instead of an lstat for
+// each name; a folder that cannot be read, and a name whose type the
+// listing leaves open, are asked with lstat.
+class NameKinds {
+public:
+    NameKind of(const std::string& path) {
+        const std::size_t slash = path.rfind('/');
+        if (slash == std::string::npos) {
+            return lstatKind(path);
+        }
+        Folder& folder = folders_[slash == 0 ? std::string("/") : path.substr(0, slash)];
+        if (!folder.listed && ++folder.asked > kAskedBeforeListing) {
+            folder.listed = true;
+            folder.readable = list(path.substr(0, slash + 1), folder);
+        }
+        if (!folder.readable) {
+            return lstatKind(path);
+        }
+        const auto it = folder.names.find(std::string_view(path).substr(slash + 1));
+        if (it == folder.names.end()) {
+            return NameKind::Absent;
+        }
+        return it->second == DT_UNKNOWN ? lstatKind(path)
+                                        : it->second == DT_LNK ? NameKind::Link : NameKind::Other;
+    }
+
+private:
+    // A few names are asked about faster one by one than by reading a
+    // folder that may hold many more.
+    static constexpr unsigned kAskedBeforeListing = 8;
+
+    struct Hash : std::hash<std::string_view> {
+        using is_transparent = void;
+    };
+    struct Folder {
+        unsigned asked = 0;
+        bool listed = false;
+        bool readable = false;
+        std::unordered_map<std::string, unsigned char, Hash, std::equal_to<>> names;  // d_type
+    };
+
+    static bool list(const std::string& folderPath, Folder& folder) {
+        const int fd = openDeep(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const std::unique_ptr<DIR, DirCloser> dir(fd >= 0 ? ::fdopendir(fd) : nullptr);
+        if (!dir) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            return false;
+        }
+        for (;;) {
+            errno = 0;
+            const dirent* e = ::readdir(dir.get());
+            if (e == nullptr) {
+                return errno == 0;
+            }
+            folder.names.emplace(e->d_name, e->d_type);
+        }
+    }
+
+    std::unordered_map<std::string, Folder> folders_;
+};
 
 bool isInside(const std::string& path, const std::string& folder) {
     if (folder == "/") {
@@ -142,6 +221,9 @@ bool isInside(const std::string& path, const std::string& folder) {
 RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
     : settings_(settings) {
     PathCanonicalizer paths;
+    NameKinds names;
+    // Only numbered names need the list of names they must not take.
+    const bool numbered = existingTargetRule(settings) == ExistingTarget::NumberedName;
     const std::size_t count = entries.size();
     entries_.resize(count);
 
@@ -153,13 +235,15 @@ RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
     for (std::size_t i = 0; i < count; ++i) {
         entries_[i].plan = resolveOutput(entries[i].fullPath, entries[i].relativePath, settings);
         sources[i] = paths.canonical(entries[i].fullPath);
-        if (isLink(entries[i].fullPath)) {
+        if (names.of(entries[i].fullPath) == NameKind::Link) {
             linkedSources[i] = PathCanonicalizer::resolved(entries[i].fullPath);
         }
         for (const std::string* name : {&sources[i], &linkedSources[i]}) {
             if (!name->empty()) {
                 owners.emplace(*name, static_cast<std::uint32_t>(i));
-                reserved_.insert(*name);
+                if (numbered) {
+                    reserved_.insert(*name);
+                }
             }
         }
     }
@@ -186,7 +270,9 @@ RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
         std::string& written = writtens[i];
         written = target;
         bool throughLink = false;
-        if (isLink(target)) {
+        const NameKind atTarget = names.of(target);
+        entry.targetAbsent = atTarget == NameKind::Absent;
+        if (atTarget == NameKind::Link) {
             if (std::string real = PathCanonicalizer::resolved(target); !real.empty()) {
                 written = std::move(real);
                 throughLink = true;
@@ -217,9 +303,13 @@ RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
             continue;
         }
         writers.emplace(target, static_cast<std::uint32_t>(i));
-        writers.emplace(written, static_cast<std::uint32_t>(i));
-        reserved_.insert(target);
-        reserved_.insert(written);
+        if (written != target) {
+            writers.emplace(written, static_cast<std::uint32_t>(i));
+        }
+        if (numbered) {
+            reserved_.insert(target);
+            reserved_.insert(written);
+        }
         access.reads.push_back(sources[i]);
         if (!linkedSources[i].empty() && linkedSources[i] != sources[i]) {
             access.reads.push_back(linkedSources[i]);
@@ -347,6 +437,8 @@ ConvertStatus RunPlan::process(std::size_t i, const std::string& fullPath,
         return ConvertStatus::TargetConflict;
     }
     TargetOptions target;
+    target.absentWhenPlanned = entry.targetAbsent;
+    target.folders = &folders_;
     if (!entry.inPlace) {
         target.existing = existingTargetRule(settings_);
         if (target.existing == ExistingTarget::NumberedName) {

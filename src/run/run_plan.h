@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/output_policy.h"
+#include "io/deep_path.h"
 #include "settings/settings.h"
 
 namespace kelvara {
@@ -102,6 +103,8 @@ struct PlannedEntry {
     std::int64_t conflictWith = -1;
     // The output replaces the entry's own source, as the user asked.
     bool inPlace = false;
+    // Nothing stood at the target's name when the run was planned.
+    bool targetAbsent = false;
     std::string targetFolder;  // canonical, for numbered names
     // Entries that touch a common file (or conflict) share a group, named by
     // its lowest entry. Which files and folders exist does not change it, so
@@ -138,6 +141,8 @@ private:
     // Every source and every output of the run, canonical: numbered names
     // must not take one of them.
     std::unordered_set<std::string> reserved_;
+    // The source and output folders' handles, kept while the run lasts.
+    mutable FolderHandles folders_;
 };
 
 // Splits a plan into `count` shards of whole groups, balanced by the entries'

@@ -79,6 +79,9 @@ class Runner {
     }
 
   private:
+    // Finished entries wake the calling thread at most this often.
+    static constexpr std::chrono::milliseconds kWakeEvery{2};
+
     bool shouldStop() {
         if (!stopping_ && hooks_.stopRequested && hooks_.stopRequested()) {
             stopping_ = true;
@@ -114,7 +117,12 @@ class Runner {
             }
         }
         workReady_.notify_all();
-        progress_.notify_one();
+        // The calling thread hands results out in bursts: waking it for
+        // every small entry would take a processor from the workers.
+        if (const auto now = std::chrono::steady_clock::now(); now - lastWake_ >= kWakeEvery) {
+            lastWake_ = now;
+            progress_.notify_one();
+        }
         return true;
     }
 
@@ -160,7 +168,7 @@ class Runner {
             if (shouldStop()) {
                 workReady_.notify_all();  // waiting workers see it and leave
             }
-            if ((next_ < count_ && finished_[next_] != 0) || liveWorkers_ == 0) {
+            if (liveWorkers_ == 0) {
                 continue;
             }
             progress_.wait_for(lock, hooks_.tickInterval);
@@ -192,6 +200,7 @@ class Runner {
     unsigned inFlight_ = 0;
     unsigned liveWorkers_ = 0;
     bool stopping_ = false;
+    std::chrono::steady_clock::time_point lastWake_{};
 
     // Only the calling thread touches these.
     std::size_t next_ = 0;

@@ -277,7 +277,7 @@ class BatchRuns(unittest.TestCase):
                 self.assertEqual((status, lines), (2, []))
                 self.assertRegex(err, r"\Akelvara-batch: [^\n]+\nTry 'kelvara-batch --help'\.\n\Z")
         for args, want in ((["--help"], rb"\n  --files-from FILE "),
-                           (["--version"], rb"\nzlib %s\nlibpng \d+\.\d+\.\d+\n" % zlib.ZLIB_VERSION.encode())):
+                           (["--version"], rb"\nzlib %s\nlibpng \d+\.\d+\.\d+\nlibdeflate \d+\.\d+\n" % zlib.ZLIB_VERSION.encode())):
             r = subprocess.run([BATCH] + args, capture_output=True)
             self.assertEqual((r.returncode, r.stderr), (0, b""))
             self.assertRegex(r.stdout, want)

@@ -7,6 +7,7 @@ higher levels compress. The BMP layout is compared with a golden file.
 """
 import glob
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -99,6 +100,22 @@ class Outputs(unittest.TestCase):
         self.assertGreater(len(used), 1, "all filters: the same on every row")
         for level in range(1, 10):
             self.assertLess(sizes[level], sizes[0], level)
+
+    def test_png_stream_over_several_idat_chunks(self):
+        """Noise does not compress: its stream is split over IDAT chunks, each with its CRC."""
+        need(self, Image, "Pillow")
+        need(self, shutil.which("pngcheck"), "pngcheck")
+        with tempfile.TemporaryDirectory() as root:
+            rng = random.Random(11)
+            im = Image.frombytes("P", (1200, 1000), rng.randbytes(1200 * 1000))
+            im.putpalette(rng.randbytes(768))
+            im.save(os.path.join(root, "noise.bmp"))
+            self.assertEqual(run(root, ["--to", "png", "--beside", "noise.bmp"])[0], 0)
+            path = os.path.join(root, "noise.png")
+            with open(path, "rb") as f:
+                self.assertGreater([k for k, _ in chunks(f.read())].count("IDAT"), 1)
+            self.assertEqual(subprocess.run(["pngcheck", "-q", path], capture_output=True).returncode, 0)
+            self.assertEqual(decode(path)[3], im.tobytes())
 
     def test_xyz_levels_and_pillow_on_the_cases(self):
         sizes = []

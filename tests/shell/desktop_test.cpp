@@ -1,6 +1,7 @@
 // The desktop program on Qt's offscreen platform: the main window's commands,
 // drops, a run, the settings dialog, and a restart through the settings file.
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <png.h>
 #include <zlib.h>
 
@@ -52,7 +53,8 @@ struct FakeServices final : ShellServices {
         return settings.TopMost = true;
     }
     void showVersion(QWidget*, const QString& caption, const QString& text) override {
-        const bool versions = text.contains("zlib\tversion " ZLIB_VERSION "\nlibpng\tversion " PNG_LIBPNG_VER_STRING);
+        const bool versions = text.contains("zlib\tversion " ZLIB_VERSION "\nlibpng\tversion " PNG_LIBPNG_VER_STRING
+                                            "\nlibdeflate\tversion " LIBDEFLATE_VERSION_STRING);
         calls += " showVersion:" + caption.toStdString() + (versions ? " with versions" : "");
     }
     void openHelp(const std::string& programDir) override { calls += " openHelp:" + programDir; }

@@ -32,6 +32,7 @@ TEST(AtomicFileWriter, PublishesWholeOrLeavesEverythingAsItWas) {
             writer.useNamedTemporary(has('n'));
             TargetOptions options;
             options.existing = existing;
+            options.absentWhenPlanned = has('p');
             options.reservedName = [](std::string_view name) { return name == "old (2).bin"; };
             if (!writer.begin(path, options)) return 1 | (writer.targetExisted() ? 4 : 0);
             writer.write(bytes.data(), bytes.size());
@@ -48,6 +49,22 @@ TEST(AtomicFileWriter, PublishesWholeOrLeavesEverythingAsItWas) {
         if (!changed.empty()) {
             EXPECT_EQ(int(std::filesystem::status(dir.file(changed)).permissions()), std::stoi(row[6], nullptr, 8));
         }
+    }
+}
+
+// A run's handle of an output folder outlives the folder: the next file
+// opens the folder made again, as a path would.
+TEST(AtomicFileWriter, OpensAFolderRemovedUnderTheRunAgain) {
+    test::TempDir dir;
+    FolderHandles folders;
+    TargetOptions options;
+    options.folders = &folders;
+    for (const char* name : {"a.bin", "b.bin"}) {
+        std::filesystem::remove_all(dir.file("out"));
+        std::filesystem::create_directory(dir.file("out"));
+        AtomicFileWriter writer;
+        EXPECT_TRUE(writer.begin(dir.file("out/") + name, options) && writer.write("x", 1) && writer.commit());
+        EXPECT_TRUE(std::filesystem::exists(dir.file("out/") + name)) << name;
     }
 }
 

@@ -1,24 +1,29 @@
 // The least a program can do to convert a folder of 8-bit palette images
-// between BMP and PNG with libpng and plain POSIX calls, one file after the
-// other on one thread: bench/peers.sh measures kelvara-batch against it.
+// between BMP and PNG, one file after the other on one thread, with plain
+// POSIX calls: bench/peers.sh measures kelvara-batch against it.
 //
-//   peers_png_direct bmp2png IN_DIR OUT_DIR [LEVEL [FILTER_MASK]]
-//   peers_png_direct png2bmp IN_DIR OUT_DIR
+//   peers_plain bmp2png IN_DIR OUT_DIR [LEVEL [FILTER_MASK]]
+//   peers_plain png2bmp IN_DIR OUT_DIR
 //
-// bmp2png: one read() of the whole bitmap, row pointers into that buffer,
-// libpng writing through png_init_io (a FILE* with a 64 KiB buffer) at zlib
-// LEVEL (default 6) with FILTER_MASK (default 0xF8, every filter: kelvara's
-// defaults).
+// bmp2png: one read() of the whole bitmap; the rows filtered straight from
+// that buffer by kelvara's filterRows (the same choice per row as
+// kelvara-batch: FILTER_MASK in libpng's bits, default 0xF8, every filter;
+// the only kelvara code used), compressed with
+// libdeflate at LEVEL (default 6), and the chunks (IHDR, PLTE of 256, IDAT
+// of at most 1 MiB each, IEND) written with one writev(). Compressor and
+// buffers are kept from file to file.
 // png2bmp: libpng reading through png_init_io (64 KiB buffer) straight into
 // the bitmap's pixel rows (bottom-up, padded), then headers, colour table and
-// rows in one write(). Only 8-bit palette sources are taken: that is the corpus. Each
-// output is a new file in OUT_DIR named like its source; no sync, no
-// temporary. Exit status 1 if any file failed.
+// rows in one write(). Only 8-bit palette sources are taken: that is the
+// corpus. Each output is a new file in OUT_DIR named like its source; no
+// sync, no temporary. Exit status 1 if any file failed.
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <png.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +35,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "codecs/png_filters.h"
 
 namespace {
 
@@ -55,6 +62,12 @@ void putLe16(std::uint8_t* p, std::uint32_t v) {
 void putLe32(std::uint8_t* p, std::uint32_t v) {
     putLe16(p, v);
     putLe16(p + 2, v >> 16);
+}
+void putBe32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
 }
 
 bool endsWith(const std::string& name, const char* suffix) {
@@ -125,49 +138,53 @@ bool readWhole(const std::string& path, Block& bytes, std::size_t& size) {
     return ok;
 }
 
+bool writeAll(int fd, const std::uint8_t* data, std::size_t n) {
+    while (n > 0) {
+        const ssize_t done = ::write(fd, data, n);
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            return false;
+        }
+        data += done;
+        n -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
 bool writeWhole(const std::string& path, const std::uint8_t* data, std::size_t n) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         return false;
     }
-    bool ok = true;
-    while (ok && n > 0) {
-        const ssize_t done = ::write(fd, data, n);
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = done > 0;
-        if (ok) {
-            data += done;
-            n -= static_cast<std::size_t>(done);
-        }
-    }
+    const bool ok = writeAll(fd, data, n);
     return ::close(fd) == 0 && ok;
 }
 
 // --- BMP to PNG -------------------------------------------------------------
 
-// Only trivially destructible locals: libpng's error jump lands here.
-bool writePngSteps(png_structp png, png_infop info, std::FILE* out, png_uint_32 width,
-                   png_uint_32 height, png_colorp palette, int colours, png_bytepp rows, int level,
-                   int mask) {
-    if (setjmp(png_jmpbuf(png))) {
-        return false;
-    }
-    png_init_io(png, out);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, mask);
-    png_set_compression_level(png, level);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-    png_set_PLTE(png, info, palette, colours);
-    png_write_info(png, info);
-    png_write_image(png, rows);
-    png_write_end(png, info);
-    return true;
+constexpr std::size_t kIdatData = std::size_t{1} << 20;
+
+// Fills a chunk's length and type at `at`, and its CRC after n data bytes.
+void frameChunk(std::uint8_t* at, const char* type, std::uint32_t n) {
+    putBe32(at, n);
+    std::memcpy(at + 4, type, 4);
+}
+void sealChunk(std::uint8_t* at, std::uint32_t n) {
+    putBe32(at + 8 + n, libdeflate_crc32(0, at + 4, 4 + n));
 }
 
-bool bmpToPng(const std::string& in, const std::string& out, int level, int mask, Block& bytes,
-              std::vector<png_bytep>& rows) {
+struct PngWork {
+    libdeflate_compressor* compressor = nullptr;
+    Block filtered;
+    Block stream;
+    std::vector<std::uint8_t> frames;  // chunk framing around the stream
+    std::vector<iovec> parts;
+};
+
+bool bmpToPng(const std::string& in, const std::string& out, unsigned mask, Block& bytes,
+              PngWork& work) {
     std::size_t size = 0;
     if (!readWhole(in, bytes, size) || size < kTableOffset) {
         return false;
@@ -180,39 +197,105 @@ bool bmpToPng(const std::string& in, const std::string& out, int level, int mask
     const auto width = static_cast<std::int32_t>(getLe32(b + 18));
     const auto rawHeight = static_cast<std::int32_t>(getLe32(b + 22));
     const std::uint32_t used = getLe32(b + 46);
-    const int colours = used == 0 || used > 256 ? 256 : static_cast<int>(used);
+    const std::uint32_t colours = used == 0 || used > 256 ? 256 : used;
     const std::size_t pixelOffset = getLe32(b + 10);
     if (width <= 0 || rawHeight == 0 || rawHeight == INT32_MIN) {
         return false;
     }
     const auto height = static_cast<std::uint32_t>(rawHeight < 0 ? -rawHeight : rawHeight);
     const std::size_t stride = (static_cast<std::size_t>(width) + 3) / 4 * 4;
-    if (pixelOffset < kTableOffset + 4 * std::size_t(colours) || pixelOffset > size ||
+    if (pixelOffset < kTableOffset + 4 * std::size_t{colours} || pixelOffset > size ||
         (size - pixelOffset) / stride < height) {
         return false;
     }
-    png_color palette[256];
-    for (int i = 0; i < colours; ++i) {
-        const std::uint8_t* e = b + kTableOffset + 4 * i;
-        palette[i] = png_color{e[2], e[1], e[0]};
-    }
-    rows.resize(height);
-    for (std::uint32_t y = 0; y < height; ++y) {
-        const std::uint32_t stored = rawHeight < 0 ? y : height - 1 - y;
-        rows[y] = bytes.data() + pixelOffset + std::size_t{stored} * stride;
-    }
-    std::FILE* file = std::fopen(out.c_str(), "wb");
-    if (file == nullptr) {
+
+    const std::size_t filteredSize = (static_cast<std::size_t>(width) + 1) * height;
+    std::uint8_t* filtered = work.filtered.reserve(filteredSize);
+    const std::uint8_t* rows = b + pixelOffset;
+    const bool bottomUp = rawHeight > 0;
+    const std::uint8_t* top = bottomUp ? rows + (height - 1) * stride : rows;
+    const auto step = bottomUp ? -static_cast<std::ptrdiff_t>(stride)
+                               : static_cast<std::ptrdiff_t>(stride);
+    if (filtered == nullptr) {
         return false;
     }
-    std::setvbuf(file, stdioBuffer, _IOFBF, kStdioBuffer);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    const bool ok = info != nullptr && writePngSteps(png, info, file, static_cast<png_uint_32>(width),
-                                                     height, palette, colours, rows.data(), level,
-                                                     mask);
-    png_destroy_write_struct(&png, &info);
-    return std::fclose(file) == 0 && ok;
+    kelvara::filterRows(top, step, static_cast<std::uint32_t>(width), height, mask, filtered);
+    const std::size_t bound = libdeflate_zlib_compress_bound(work.compressor, filteredSize);
+    std::uint8_t* stream = work.stream.reserve(bound);
+    const std::size_t streamSize =
+        stream == nullptr ? 0
+                          : libdeflate_zlib_compress(work.compressor, filtered, filteredSize,
+                                                     stream, bound);
+    if (streamSize == 0) {
+        return false;
+    }
+
+    // Signature, IHDR, PLTE, then per IDAT its frame, data and CRC, then IEND.
+    const std::size_t chunks = (streamSize + kIdatData - 1) / kIdatData;
+    const std::size_t headSize = 8 + 25 + 12 + 3 * colours;
+    work.frames.resize(headSize + 12 * chunks + 12);
+    std::uint8_t* h = work.frames.data();
+    static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::memcpy(h, kSignature, 8);
+    frameChunk(h + 8, "IHDR", 13);
+    putBe32(h + 16, static_cast<std::uint32_t>(width));
+    putBe32(h + 20, height);
+    const std::uint8_t ihdrTail[5] = {8, 3, 0, 0, 0};
+    std::memcpy(h + 24, ihdrTail, 5);
+    sealChunk(h + 8, 13);
+    std::uint8_t* plte = h + 33;
+    frameChunk(plte, "PLTE", 3 * colours);
+    for (std::uint32_t i = 0; i < colours; ++i) {
+        const std::uint8_t* e = b + kTableOffset + 4 * i;
+        plte[8 + 3 * i] = e[2];
+        plte[8 + 3 * i + 1] = e[1];
+        plte[8 + 3 * i + 2] = e[0];
+    }
+    sealChunk(plte, 3 * colours);
+    work.parts.clear();
+    work.parts.push_back(iovec{h, headSize});
+    std::uint8_t* frame = h + headSize;
+    for (std::size_t k = 0; k < chunks; ++k) {
+        const std::size_t n = std::min(kIdatData, streamSize - k * kIdatData);
+        const std::uint8_t* data = stream + k * kIdatData;
+        frameChunk(frame, "IDAT", static_cast<std::uint32_t>(n));
+        putBe32(frame + 8, libdeflate_crc32(libdeflate_crc32(0, frame + 4, 4), data, n));
+        work.parts.push_back(iovec{frame, 8});
+        work.parts.push_back(iovec{const_cast<std::uint8_t*>(data), n});
+        work.parts.push_back(iovec{frame + 8, 4});
+        frame += 12;
+    }
+    frameChunk(frame, "IEND", 0);
+    sealChunk(frame, 0);
+    work.parts.push_back(iovec{frame, 12});
+
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    std::size_t total = 0;
+    for (const iovec& part : work.parts) {
+        total += part.iov_len;
+    }
+    // One call writes everything but for very large streams (more parts
+    // than one call takes, or a short write): then the rest part by part.
+    const ssize_t done = ::writev(fd, work.parts.data(),
+                                  static_cast<int>(std::min<std::size_t>(work.parts.size(), IOV_MAX)));
+    bool ok = done >= 0;
+    std::size_t skip = ok ? static_cast<std::size_t>(done) : 0;
+    for (std::size_t k = 0; ok && k < work.parts.size() && skip < total; ++k) {
+        const iovec& part = work.parts[k];
+        if (skip >= part.iov_len) {
+            skip -= part.iov_len;
+            total -= part.iov_len;
+            continue;
+        }
+        ok = writeAll(fd, static_cast<const std::uint8_t*>(part.iov_base) + skip,
+                      part.iov_len - skip);
+        total -= part.iov_len;
+        skip = 0;
+    }
+    return ::close(fd) == 0 && ok;
 }
 
 // --- PNG to BMP -------------------------------------------------------------
@@ -316,21 +399,29 @@ int main(int argc, char** argv) {
     const std::string inDir = argv[2];
     const std::string outDir = argv[3];
     const int level = argc > 4 ? std::atoi(argv[4]) : 6;
-    const int mask = argc > 5 ? static_cast<int>(std::strtol(argv[5], nullptr, 0)) : 0xF8;
+    const auto mask = static_cast<unsigned>(argc > 5 ? std::strtoul(argv[5], nullptr, 0) : 0xF8);
 
     // Reused from file to file, as a converter of many files would.
     Block bytes;
     std::vector<png_bytep> rows;
+    PngWork work;
+    if (toPng) {
+        work.compressor = libdeflate_alloc_compressor(level);
+        if (work.compressor == nullptr) {
+            std::fprintf(stderr, "%s: no compressor for level %d\n", argv[0], level);
+            return 2;
+        }
+    }
     int failed = 0;
     for (const std::string& name : filesIn(inDir, toPng ? ".bmp" : ".png")) {
         const std::string in = inDir + "/" + name;
         const std::string out = outDir + "/" + stem(name) + (toPng ? ".png" : ".bmp");
-        const bool ok = toPng ? bmpToPng(in, out, level, mask, bytes, rows)
-                              : pngToBmp(in, out, bytes, rows);
+        const bool ok = toPng ? bmpToPng(in, out, mask, bytes, work) : pngToBmp(in, out, bytes, rows);
         if (!ok) {
             std::fprintf(stderr, "%s: failed: %s\n", argv[0], in.c_str());
             ++failed;
         }
     }
+    libdeflate_free_compressor(work.compressor);
     return failed == 0 ? 0 : 1;
 }
