@@ -81,6 +81,15 @@ void complain(std::string_view text) {
     writeAll(STDERR_FILENO, line);
 }
 
+// "kelvara-batch: SOURCE: why" for -v, the source escaped as on standard output.
+void appendReason(std::string& out, const std::string& source, Failure why) {
+    std::string line;
+    appendLine(line, kProgramName, source, failureText(why).empty() ? "unknown" : failureText(why));
+    line.replace(line.find('\t'), 1, ": ");
+    line.replace(line.rfind('\t'), 1, ": ");
+    out += line;
+}
+
 int usageError(std::string_view reason) {
     complain(reason);
     writeAll(STDERR_FILENO, std::string("Try '") + kProgramName + " --help'.\n");
@@ -272,12 +281,13 @@ int convertAll(const FileList& list, const RunPlan& plan, const Settings& settin
     std::size_t reported = 0;
     bool anyFailed = false;
     Clock::time_point lastDraw{};
-    // Each entry's output path, written by the worker that ran it and read
-    // on this thread once the entry is delivered.
-    std::vector<std::string> written(plan.size());
+    // Each entry's output path or failure, written by the worker that ran it
+    // and read on this thread once the entry is delivered.
+    std::vector<EntryReport> reports(plan.size());
+    std::string reasons;
 
     const EntryWork work = [&](std::size_t i) {
-        return plan.process(i, list.row(static_cast<int>(i)).fullPath, &written[i]);
+        return plan.process(i, list.row(static_cast<int>(i)).fullPath, &reports[i]);
     };
     RunHooks hooks;
     hooks.stopRequested = [&] {
@@ -290,13 +300,21 @@ int convertAll(const FileList& list, const RunPlan& plan, const Settings& settin
         anyFailed = anyFailed || failed;
         if (!options.quiet || failed) {
             appendLine(out.buffer(), statusName(status), list.row(static_cast<int>(i)).fullPath,
-                       status == ConvertStatus::Success ? std::string_view(written[i])
+                       status == ConvertStatus::Success ? std::string_view(reports[i].written)
                                                         : std::string_view());
         }
-        std::string().swap(written[i]);
+        if (options.verbose && failed) {
+            appendReason(reasons, list.row(static_cast<int>(i)).fullPath, reports[i].failure);
+        }
+        std::string().swap(reports[i].written);
     };
     hooks.onTick = [&] {
         out.flush(progress);
+        if (!reasons.empty()) {
+            progress.clear();
+            writeAll(STDERR_FILENO, reasons);
+            reasons.clear();
+        }
         const auto now = Clock::now();
         if (progress.active() && now - lastDraw >= std::chrono::milliseconds(100)) {
             lastDraw = now;
@@ -306,6 +324,10 @@ int convertAll(const FileList& list, const RunPlan& plan, const Settings& settin
 
     const std::size_t ran = runEntries(plan.graph(), jobs, work, hooks);
     out.flush(progress);
+    if (!reasons.empty()) {
+        progress.clear();
+        writeAll(STDERR_FILENO, reasons);
+    }
 
     const int signal = gSignal.load();
     std::string summary = summaryLine(counts, false, secondsSince(start), signal != 0);

@@ -231,9 +231,12 @@ RunPlan::RunPlan(std::span<const RunEntry> entries, const Settings& settings)
 }
 
 ConvertStatus RunPlan::process(std::size_t i, const std::string& fullPath,
-                               std::string* written) const {
+                               EntryReport* report) const {
     const PlannedEntry& entry = entries_[i];
     if (entry.conflict) {
+        if (report != nullptr) {
+            report->failure = entry.conflictWith >= 0 ? Failure::ReplacesRunFile : Failure::LinkLeadsOut;
+        }
         return ConvertStatus::TargetConflict;
     }
     TargetOptions target;
@@ -250,7 +253,7 @@ ConvertStatus RunPlan::process(std::size_t i, const std::string& fullPath,
             };
         }
     }
-    return carryOut(entry.plan, fullPath, settings_, target, written);
+    return carryOut(entry.plan, fullPath, settings_, target, report);
 }
 
 }  // namespace kelvara
