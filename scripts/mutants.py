@@ -319,8 +319,10 @@ MUTANTS = [
       "        selectRow(first + 1);\n",
       "after removing selected rows the row after the first removed position is selected"),
     m("status_texts_swapped", "filelist", STATUS_TEXTS,
-      '"8ビットカラーではない", "書き出しエラー", "出力先が他のファイルと衝突", "待機中",',
-      '"8ビットカラーではない", "出力先が他のファイルと衝突", "書き出しエラー", "待機中",',
+      '    QT_TRANSLATE_NOOP("kelvara::StatusTexts", "Write error"),\n'
+      '    QT_TRANSLATE_NOOP("kelvara::StatusTexts", "Output conflicts with another file"),\n',
+      '    QT_TRANSLATE_NOOP("kelvara::StatusTexts", "Output conflicts with another file"),\n'
+      '    QT_TRANSLATE_NOOP("kelvara::StatusTexts", "Write error"),\n',
       "WriteError and TargetConflict rows show each other's status text"),
     m("walk_descending_order", "filelist", GATHER,
       "[](const Entry& a, const Entry& b) { return a.name < b.name; });",
