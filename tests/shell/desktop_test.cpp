@@ -28,6 +28,7 @@
 
 #include <filesystem>
 #include <map>
+#include <numeric>
 #include <set>
 #include <sstream>
 
@@ -422,6 +423,49 @@ TEST(Application, RestartsWhereItStoppedThroughTheSettingsFile) {
     app.reset();
     const test::Bytes fit = test::readFile(dir.file("kelvara.ini"));
     EXPECT_NE(std::string(fit.begin(), fit.end()).find("Column1=0\nColumn2=0\nColumn3=0\nColumn4=0\n"), std::string::npos);
+}
+
+// Every visible text of the main window (menus, context menu, status bar,
+// headers) and of both settings pages: by object name, in the language in use.
+std::map<std::string, QString> visibleTexts(Language language) {
+    useLanguage(language);
+    Desk desk({"a.bmp"});
+    SettingsDialog dialog(desk.settings, nullptr, "");
+    std::map<std::string, QString> texts{{"title", desk.window.windowTitle()}, {"count", desk.window.countLabel()->text()}};
+    for (int c = 0; c < kColumnCount; ++c) texts["header" + std::to_string(c)] = desk.window.model().headerData(c, Qt::Horizontal).toString();
+    for (int page = 0; page < dialog.tabs()->count(); ++page) texts["tab" + std::to_string(page)] = dialog.tabs()->tabText(page);
+    for (const QObject* root : {static_cast<QObject*>(&desk.window), static_cast<QObject*>(dialog.tabs())}) {
+        for (const QObject* each : root->findChildren<QObject*>()) {
+            const char* property = qobject_cast<const QGroupBox*>(each) || qobject_cast<const QMenu*>(each) ? "title" : "text";
+            const QString text = each->property(property).toString();
+            if (!text.isEmpty() && !qobject_cast<const QLineEdit*>(each) && !each->objectName().isEmpty())
+                texts[each->objectName().toStdString()] = text;
+        }
+    }
+    const QString statuses = QString::fromStdString(std::accumulate(statusTexts().begin(), statusTexts().end(), std::string()));
+    texts["statuses"] = statuses;
+    texts["mnemonics"] = QString::fromStdString(mnemonicClashes(*dialog.tabs()->widget(0)) + mnemonicClashes(*dialog.tabs()->widget(1)));
+    return texts;
+}
+
+// Japanese for a Japanese locale, English for any other; each text of the one
+// has its counterpart in the other, and the status texts read as they always have.
+TEST(Languages, EveryVisibleTextHasItsTranslation) {
+    EXPECT_EQ(languageFor(QLocale("ja_JP")), Language::Japanese);
+    EXPECT_EQ(languageFor(QLocale("de_DE")), Language::English);
+    const auto english = visibleTexts(Language::English), japanese = visibleTexts(Language::Japanese);
+    useLanguage(Language::English);
+    ASSERT_EQ(english.size(), japanese.size());
+    for (const auto& [name, text] : english) {
+        const bool name_only = QRegularExpression("^(BMP|PNG|XYZ|[0-9.]*)$").match(text).hasMatch();
+        EXPECT_TRUE(name_only ? japanese.at(name) == text : japanese.at(name) != text) << name << ": " << text.toStdString();
+    }
+    EXPECT_EQ(japanese.at("statuses"), "正常終了スキップファイルのコピーに失敗非対応の形式8ビットカラーではない書き出しエラー"
+                                       "出力先が他のファイルと衝突待機中");
+    EXPECT_EQ(english.at("statuses"), "DoneSkippedCopy failedUnsupported formatNot 8-bit colourWrite error"
+                                      "Output conflicts with another fileWaiting");
+    EXPECT_EQ(english.at("mnemonics") + japanese.at("mnemonics"), "");
+    for (std::size_t i = 0; i < kFailureCount; ++i) EXPECT_EQ(reasonTexts()[i], failureText(Failure(i))) << i;
 }
 
 }  // namespace
