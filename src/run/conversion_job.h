@@ -3,7 +3,6 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -13,9 +12,6 @@
 #include "settings/settings.h"
 
 namespace kelvara {
-
-inline constexpr std::string_view kProgressWaitText =
-    "Please wait while the program is converting your images...";
 
 // The window (or terminal) a run belongs to. Every call comes on the owner's
 // own thread, except post(), which the run's threads use to hand it work.
