@@ -98,8 +98,13 @@ class NoDialogs final : public ShellServices {
         return std::nullopt;
     }
     bool editSettings(QWidget*, const QString&, Settings&) override { return false; }
+    std::optional<std::string> chooseFolder(QWidget*, const std::string&) override {
+        return std::nullopt;
+    }
     void showVersion(QWidget*, const QString&, const QString&) override {}
-    void openHelp(const std::string&) override {}
+    void showMessage(QWidget*, const QString&, const QString&) override {}
+    bool openUrl(const QUrl&) override { return false; }
+    bool showInFolder(const std::string&) override { return false; }
 };
 
 // The program's window, shown, over its own list; the rows are added before

@@ -107,12 +107,12 @@ MUTANTS = [
       "            ++line;\n",
       "RLE8 end-of-line no longer returns to column 0 (following rows start mid-row)"),
     m("bmp_any_bit_depth", "codecs", BMP,
-      "if (!readHeaders(file, layout) || layout.bitCount != 8) {",
-      "if (!readHeaders(file, layout)) {",
+      "if (bits != 8 && !(lowDepth && options.expandLowDepth)) {",
+      "if (bits == 0) {",
       "BMP reader drops its 8-bit check: 24/32-bit files convert to garbage instead of NotEightBit"),
     m("png_packed_depths_accepted", "codecs", PNG,
-      "header.channels * header.bitDepth != 8 ||",
-      "header.channels * header.bitDepth > 8 ||",
+      "if (header.channels * header.bitDepth != 8 && !expand) {",
+      "if (header.channels * header.bitDepth > 8 && !expand) {",
       "PNG reader accepts 1/2/4-bit images and stores their packed rows as 8-bit pixels"),
     m("png_trns_dropped", "codecs", PNG,
       "image.setPaletteAlpha(alpha, static_cast<std::size_t>(alphaCount));",
@@ -214,10 +214,8 @@ MUTANTS = [
       "if (settings.UnKnownFlag != 1) {",
       "other file types are copied when UnKnownFlag says skip and skipped when it says copy"),
     m("copy_same_file_success", "output", POLICY,
-      "                case CopyResult::Copied:\n"
       "                    return ConvertStatus::Success;\n"
       "                case CopyResult::SameFile:  // nothing to do: the file is already there\n",
-      "                case CopyResult::Copied:\n"
       "                case CopyResult::SameFile:  // nothing to do: the file is already there\n"
       "                    return ConvertStatus::Success;\n",
       "a copy whose target is its own source reports Success instead of Skipped"),
@@ -319,8 +317,10 @@ MUTANTS = [
       "        selectRow(first + 1);\n",
       "after removing selected rows the row after the first removed position is selected"),
     m("status_texts_swapped", "filelist", STATUS_TEXTS,
-      '"8ビットカラーではない", "書き出しエラー", "出力先が他のファイルと衝突", "待機中",',
-      '"8ビットカラーではない", "出力先が他のファイルと衝突", "書き出しエラー", "待機中",',
+      '    QT_TRANSLATE_NOOP("kelvara::StatusTexts", "Write error"),\n'
+      '    QT_TRANSLATE_NOOP("kelvara::StatusTexts", "Output conflicts with another file"),\n',
+      '    QT_TRANSLATE_NOOP("kelvara::StatusTexts", "Output conflicts with another file"),\n'
+      '    QT_TRANSLATE_NOOP("kelvara::StatusTexts", "Write error"),\n',
       "WriteError and TargetConflict rows show each other's status text"),
     m("walk_descending_order", "filelist", GATHER,
       "[](const Entry& a, const Entry& b) { return a.name < b.name; });",

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Screenshots of the desktop program for the README, taken from the real
-# `kelvara` under Xvfb:
+# `kelvara` under Xvfb, in English (OUTPUT_FOLDER) and in Japanese
+# (OUTPUT_FOLDER/ja), at its first start (no column widths stored):
 #   main_window.png            after converting a copy of examples/ given on its
-#                              command line, with each row's status
-#   progress_window.png        during a longer run over large generated images
+#                              command line, with each row's status and the
+#                              run's summary in the status bar
+#   context_menu.png           the rows' context menu over that list
+#   progress_window.png        during a longer run over large generated images,
+#                              naming the file being converted
 #   settings_general.png       Options > Settings..., first page
 #   settings_how_to_save.png   the same dialog, second page
 #
@@ -22,7 +26,7 @@ repo=$PWD
 
 # Under Xvfb, the second time round: the display exists, take the pictures.
 if [ "${KELVARA_SCREENSHOTS_DISPLAY_READY:-}" != 1 ]; then
-  packages=(xvfb xauth fonts-noto-cjk imagemagick xdotool x11-utils)
+  packages=(xvfb xauth fonts-noto-cjk imagemagick xdotool x11-utils locales qt6-translations-l10n)
   missing=()
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -33,6 +37,12 @@ if [ "${KELVARA_SCREENSHOTS_DISPLAY_READY:-}" != 1 ]; then
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo apt-get update -q
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+  # The Japanese pictures need the locale (Qt takes the language from it).
+  if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
   fi
   if [ -z "${KELVARA_BUILD_DIR:-}" ]; then
     scripts/setup.sh release
@@ -64,7 +74,7 @@ trap cleanup EXIT
 mkdir -p "$work/home" "$work/config" "$work/runtime"
 chmod 700 "$work/runtime"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
-export LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
+export QT_QPA_PLATFORM=xcb
 
 # A copy of the program in its own folder; the kelvara.ini beside it is the
 # settings file it reads. PNG into a separate folder, tree kept, other files
@@ -95,10 +105,8 @@ CompLv=6
 [MainWnd]
 Left=40
 Top=40
-Column1=190
-Column2=150
-Column3=230
-Column4=340
+Width=860
+Height=480
 TopMost=0
 EOF
 }
@@ -119,14 +127,15 @@ find_window() {
   return 1
 }
 
-# Waits until a run is over: no progress window and no new output file for
-# a second.
+# Waits until a run is over: no progress window (named $3) and no new output
+# file for a second.
+#   wait_for_run_end FOLDER [SECONDS] [PROGRESS_TITLE]
 wait_for_run_end() {
   local deadline=$((SECONDS + ${2:-120})) before="" now quiet=0
   while ((SECONDS < deadline)); do
     now=$(find "$1" -type f 2>/dev/null | wc -l)
     if [ "$now" = "$before" ] && [ "$now" -gt 0 ] &&
-      [ -z "$(xdotool search --onlyvisible --name '^Converting' 2>/dev/null || true)" ]; then
+      [ -z "$(xdotool search --onlyvisible --name "${3:-^Converting}" 2>/dev/null || true)" ]; then
       quiet=$((quiet + 1))
       ((quiet < 4)) || return 0
     else
@@ -142,8 +151,17 @@ wait_for_run_end() {
 capture() {
   # Let the last paint reach the server first.
   sleep 0.7
-  import -window "$1" "png:$out/$2"
-  echo "screenshots: wrote $out/$2 ($(identify -format '%wx%h' "$out/$2"))"
+  import -window "$1" "png:$here/$2"
+  echo "screenshots: wrote $here/$2 ($(identify -format '%wx%h' "$here/$2"))"
+}
+
+# The screen around a window, with what lies over it (a popup menu).
+#   capture_area WINDOW FILE EXTRA_HEIGHT_BELOW
+capture_area() {
+  sleep 0.7
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  import -window root -crop "${WIDTH}x$((HEIGHT + $3))+$X+$Y" +repage "png:$here/$2"
+  echo "screenshots: wrote $here/$2 ($(identify -format '%wx%h' "$here/$2"))"
 }
 
 # Sends keys to a window after giving it the keyboard focus (there is no
@@ -168,46 +186,63 @@ quit_app() {
   wait "$2" || true
 }
 
-# --- Main window and settings: the samples, converted from the command line.
-cp -r "$repo/examples" "$work/examples"
-make_app "$work/app" "$work/converted" 6
-(cd "$work" && exec "$work/app/kelvara" examples) &
-app_pid=$!
-pids+=("$app_pid")
-main=$(find_window '^Kelvara Image Converter$')
-wait_for_run_end "$work/converted"
-capture "$main" main_window.png
+# One round of pictures in the language of the locale $1 into the folder $2;
+# the windows' titles in that language: $3 main, $4 settings, $5 progress.
+take_pictures() {
+  export LC_ALL=$1 LANG=$1
+  here=$2
+  mkdir -p "$here"
+  rm -rf "$work/examples" "$work/converted" "$work/large" "$work/converted-large" "$work/app" "$work/app-large"
 
-keys "$main" ctrl+c  # Options > Settings...
-dialog=$(find_window '設定')
-capture "$dialog" settings_general.png
-keys "$dialog" ctrl+Tab
-capture "$dialog" settings_how_to_save.png
-if cmp -s "$out/settings_general.png" "$out/settings_how_to_save.png"; then
-  echo "screenshots: the settings dialog did not turn to its second page" >&2
-  exit 1
-fi
-keys "$dialog" Escape
-quit_app "$main" "$app_pid"
+  # --- Main window and settings: the samples, converted from the command line.
+  cp -r "$repo/examples" "$work/examples"
+  make_app "$work/app" "$work/converted" 6
+  (cd "$work" && exec "$work/app/kelvara" examples) &
+  app_pid=$!
+  pids+=("$app_pid")
+  main=$(find_window "^$3\$")
+  wait_for_run_end "$work/converted" 120 "$5"
+  capture "$main" main_window.png
 
-# --- Progress window: a run long enough to be caught in the middle.
-mkdir -p "$work/large"
-convert -size 1600x1600 -seed 7 plasma:fractal -dither None -colors 256 -type Palette \
-  "BMP3:$work/large/picture-01.bmp"
-for i in $(seq -w 2 12); do cp "$work/large/picture-01.bmp" "$work/large/picture-$i.bmp"; done
-make_app "$work/app-large" "$work/converted-large" 9
-(cd "$work" && exec "$work/app-large/kelvara" large) &
-app_pid=$!
-pids+=("$app_pid")
-main=$(find_window '^Kelvara Image Converter$')
-progress=$(find_window '^Converting' 60)
-deadline=$((SECONDS + 120))
-until (($(find "$work/converted-large" -type f 2>/dev/null | wc -l) >= 5)); do
-  ((SECONDS < deadline)) || { echo "screenshots: the long run does not advance" >&2; exit 1; }
-  sleep 0.1
-done
-capture "$progress" progress_window.png
-wait_for_run_end "$work/converted-large" 600
-quit_app "$main" "$app_pid"
+  # The context menu of the third row, opened with the right button.
+  xdotool mousemove --window "$main" 120 90 click 3
+  sleep 0.5
+  capture_area "$main" context_menu.png 0
+  xdotool key Escape
 
-echo "screenshots: done; $(find "$work/converted" -type f | wc -l) files converted or copied from examples/"
+  keys "$main" ctrl+c  # Options > Settings...
+  dialog=$(find_window "$4")
+  capture "$dialog" settings_general.png
+  keys "$dialog" ctrl+Tab
+  capture "$dialog" settings_how_to_save.png
+  if cmp -s "$here/settings_general.png" "$here/settings_how_to_save.png"; then
+    echo "screenshots: the settings dialog did not turn to its second page" >&2
+    exit 1
+  fi
+  keys "$dialog" Escape
+  quit_app "$main" "$app_pid"
+
+  # --- Progress window: a run long enough to be caught in the middle.
+  mkdir -p "$work/large"
+  convert -size 1600x1600 -seed 7 plasma:fractal -dither None -colors 256 -type Palette \
+    "BMP3:$work/large/picture-01.bmp"
+  for i in $(seq -w 2 12); do cp "$work/large/picture-01.bmp" "$work/large/picture-$i.bmp"; done
+  make_app "$work/app-large" "$work/converted-large" 9
+  (cd "$work" && exec "$work/app-large/kelvara" large) &
+  app_pid=$!
+  pids+=("$app_pid")
+  main=$(find_window "^$3\$")
+  progress=$(find_window "$5" 60)
+  deadline=$((SECONDS + 120))
+  until (($(find "$work/converted-large" -type f 2>/dev/null | wc -l) >= 5)); do
+    ((SECONDS < deadline)) || { echo "screenshots: the long run does not advance" >&2; exit 1; }
+    sleep 0.1
+  done
+  capture "$progress" progress_window.png
+  wait_for_run_end "$work/converted-large" 600 "$5"
+  quit_app "$main" "$app_pid"
+  echo "screenshots: $1 done; $(find "$work/converted" -type f | wc -l) files converted or copied from examples/"
+}
+
+take_pictures C.UTF-8 "$out" "Kelvara Image Converter" "Settings" "^Converting"
+take_pictures ja_JP.UTF-8 "$out/ja" "Kelvaraイメージコンバータ" "設定" "^変換中"

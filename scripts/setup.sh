@@ -10,6 +10,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev libpng-dev libdeflate-dev
   libcli11-dev qt6-base-dev
+  qt6-l10n-tools qt6-tools-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   imagemagick pngcheck python3-pil xvfb xauth locales parallel
 )

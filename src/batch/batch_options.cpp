@@ -196,7 +196,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv,
         app.add_option("--config", config, "Settings file to read instead of the default")
             ->type_name("FILE")
             ->check(notEmpty);
+    app.add_flag("--expand-low-depth", o.expandLowDepth,
+                 "Convert 1-, 2- and 4-bit palette images as 8-bit ones");
     app.add_flag("-q,--quiet", o.quiet, "Print only the lines of entries that failed");
+    app.add_flag("-v,--verbose", o.verbose,
+                 "Say why each failed entry failed, one line each on standard error");
     app.add_flag("--version", version, "Print the versions and exit");
 
     try {
@@ -307,6 +311,9 @@ void applyOverrides(const BatchOptions& o, Settings& s) {
     }
     if (o.existing) {
         s.Existing = *o.existing;
+    }
+    if (o.expandLowDepth) {
+        s.ExpandLowDepth = true;
     }
 }
 

@@ -32,6 +32,8 @@ struct BatchOptions {
     bool nullSeparated = false;
     bool dryRun = false;
     bool quiet = false;
+    bool verbose = false;         // -v: why each failed entry failed
+    bool expandLowDepth = false;  // otherwise the settings file's ExpandLowDepth
     std::optional<std::string> configFile;
 };
 

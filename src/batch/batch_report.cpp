@@ -71,10 +71,6 @@ std::string_view omissionName(Omission why) {
     return i < kOmissionNames.size() ? kOmissionNames[i] : std::string_view();
 }
 
-bool isFailure(ConvertStatus status) {
-    return status != ConvertStatus::Success && status != ConvertStatus::Skipped;
-}
-
 void appendLine(std::string& out, std::string_view status, std::string_view source,
                 std::string_view target) {
     out += status;

@@ -20,8 +20,6 @@ std::string_view planName(OutputAction action);
 // The STATUS column of a path that gave no entry.
 std::string_view omissionName(Omission why);
 inline constexpr std::size_t kOmissionCount = 4;
-// Anything but success and skipped.
-bool isFailure(ConvertStatus status);
 
 // Appends "STATUS<TAB>SOURCE<TAB>TARGET\n". Backslash, tab and newline in
 // the paths become \\, \t and \n so that every entry stays one line of three

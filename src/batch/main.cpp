@@ -83,6 +83,15 @@ void complain(std::string_view text) {
     writeAll(STDERR_FILENO, line);
 }
 
+// "kelvara-batch: SOURCE: why" for -v, the source escaped as on standard output.
+void appendReason(std::string& out, const std::string& source, Failure why) {
+    std::string line;
+    appendLine(line, kProgramName, source, failureText(why).empty() ? "unknown" : failureText(why));
+    line.replace(line.find('\t'), 1, ": ");
+    line.replace(line.rfind('\t'), 1, ": ");
+    out += line;
+}
+
 int usageError(std::string_view reason) {
     complain(reason);
     writeAll(STDERR_FILENO, std::string("Try '") + kProgramName + " --help'.\n");
@@ -295,14 +304,15 @@ int convertAll(const FileList& list, const RunPlan& plan, std::span<const std::u
     std::size_t reported = 0;
     bool anyFailed = false;
     Clock::time_point lastDraw{};
-    // Each entry's output path, written by the worker that ran it and read
-    // on this thread once the entry is delivered. k numbers the selected
-    // entries.
-    std::vector<std::string> written(selected.size());
+    // Each entry's output path or failure, written by the worker that ran it
+    // and read on this thread once the entry is delivered. k numbers the
+    // selected entries.
+    std::vector<EntryReport> reports(selected.size());
+    std::string reasons;
 
     const EntryWork work = [&](std::size_t k) {
         const std::uint32_t i = selected[k];
-        return plan.process(i, list.row(static_cast<int>(i)).fullPath, &written[k]);
+        return plan.process(i, list.row(static_cast<int>(i)).fullPath, &reports[k]);
     };
     RunHooks hooks;
     hooks.stopRequested = [&] {
@@ -313,16 +323,24 @@ int convertAll(const FileList& list, const RunPlan& plan, std::span<const std::u
         ++counts[static_cast<std::size_t>(status)];
         const bool failed = isFailure(status);
         anyFailed = anyFailed || failed;
+        const std::string& fullPath = list.row(static_cast<int>(selected[k])).fullPath;
         if (!options.quiet || failed) {
-            appendLine(out.buffer(), statusName(status),
-                       list.row(static_cast<int>(selected[k])).fullPath,
-                       status == ConvertStatus::Success ? std::string_view(written[k])
+            appendLine(out.buffer(), statusName(status), fullPath,
+                       status == ConvertStatus::Success ? std::string_view(reports[k].written)
                                                         : std::string_view());
         }
-        std::string().swap(written[k]);
+        if (options.verbose && failed) {
+            appendReason(reasons, fullPath, reports[k].failure);
+        }
+        std::string().swap(reports[k].written);
     };
     hooks.onTick = [&] {
         out.flush(progress);
+        if (!reasons.empty()) {
+            progress.clear();
+            writeAll(STDERR_FILENO, reasons);
+            reasons.clear();
+        }
         const auto now = Clock::now();
         if (progress.active() && now - lastDraw >= std::chrono::milliseconds(100)) {
             lastDraw = now;
@@ -334,6 +352,10 @@ int convertAll(const FileList& list, const RunPlan& plan, std::span<const std::u
         selected.size() == plan.size() ? plan.graph() : subgraph(plan.graph(), selected);
     const std::size_t ran = runEntries(graph, jobs, work, hooks);
     out.flush(progress);
+    if (!reasons.empty()) {
+        progress.clear();
+        writeAll(STDERR_FILENO, reasons);
+    }
 
     const int signal = gSignal.load();
     std::string summary = summaryLine(counts, false, secondsSince(start), signal != 0);

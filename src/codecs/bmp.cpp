@@ -20,6 +20,7 @@ constexpr std::uint32_t kCoreHeaderSize = 12;
 constexpr std::uint32_t kMaxDimension = 65535;
 constexpr std::uint32_t kCompressionNone = 0;
 constexpr std::uint32_t kCompressionRle8 = 1;
+constexpr std::uint32_t kCompressionRle4 = 2;
 // Rows per scatter/gather call: two parts a row (pixels, padding).
 constexpr int kRowsPerBatch = IOV_MAX / 2;
 
@@ -30,52 +31,57 @@ struct BmpLayout {
     std::int64_t height = 0;  // negative: rows stored top first
     std::uint32_t compression = kCompressionNone;
     std::uint32_t pixelOffset = 0;
+    std::uint32_t colorsUsed = 0;  // 0: as many as the bit count allows
 };
 
-// Reads the file header and the info or core header. False when the file is
-// not a bitmap with a header we know, or ends inside the headers.
-bool readHeaders(ImageFile& file, BmpLayout& layout) {
+// Reads the file header and the info or core header. Failure::None, or why
+// the file is not a bitmap with a header we know.
+Failure readHeaders(ImageFile& file, BmpLayout& layout) {
     std::uint8_t fileHeader[kFileHeaderSize];
-    if (file.read(fileHeader, sizeof fileHeader) != sizeof fileHeader || fileHeader[0] != 'B' ||
-        fileHeader[1] != 'M') {
-        return false;
+    const std::uint64_t start = file.read(fileHeader, sizeof fileHeader);
+    if (start < 2 || fileHeader[0] != 'B' || fileHeader[1] != 'M') {
+        return Failure::NotBitmap;
+    }
+    if (start != sizeof fileHeader) {
+        return Failure::EndsInHeader;
     }
     layout.pixelOffset = loadLe32(fileHeader + 10);
 
     std::uint8_t info[kInfoHeaderSize];
     const std::uint64_t got = file.read(info, sizeof info);
     if (got < 4) {
-        return false;
+        return Failure::EndsInHeader;
     }
     layout.headerSize = loadLe32(info);
     if (layout.headerSize == kInfoHeaderSize) {
         if (got < kInfoHeaderSize) {
-            return false;
+            return Failure::EndsInHeader;
         }
         layout.width = static_cast<std::int32_t>(loadLe32(info + 4));
         layout.height = static_cast<std::int32_t>(loadLe32(info + 8));
         layout.bitCount = loadLe16(info + 14);
         layout.compression = loadLe32(info + 16);
-        return true;
+        layout.colorsUsed = loadLe32(info + 32);
+        return Failure::None;
     }
     if (layout.headerSize == kCoreHeaderSize) {
         file.seek(kFileHeaderSize, 0);
         if (file.read(info, kCoreHeaderSize) != kCoreHeaderSize) {
-            return false;
+            return Failure::EndsInHeader;
         }
         layout.width = loadLe16(info + 4);
         layout.height = loadLe16(info + 6);
         layout.bitCount = loadLe16(info + 10);
-        return true;
+        return Failure::None;
     }
-    return false;
+    return Failure::NotBitmap;
 }
 
-// Reads the 256-slot colour table that follows the header. Entries the file
-// does not supply stay black.
-void readPalette(ImageFile& file, IndexedImage& image, std::size_t entrySize) {
+// Reads `count` colour-table entries that follow the header. Entries the
+// file does not supply stay black.
+void readPalette(ImageFile& file, IndexedImage& image, std::size_t entrySize, std::size_t count) {
     std::array<std::uint8_t, IndexedImage::kPaletteSize * 4> table{};
-    const std::size_t want = image.paletteCount() * entrySize;
+    const std::size_t want = count * entrySize;
     const std::uint64_t got = file.read(table.data(), want);
     const std::size_t complete = static_cast<std::size_t>(got) / entrySize;
     for (std::size_t slot = 0; slot < complete; ++slot) {
@@ -114,6 +120,31 @@ bool readPlainRows(ImageFile& file, IndexedImage& image, bool topDown) {
     return true;
 }
 
+// 1-, 2- or 4-bit rows, each unpacked to one index a byte, leftmost pixel in
+// the highest bits. The same rules as plain 8-bit rows.
+bool readPackedRows(ImageFile& file, IndexedImage& image, bool topDown, unsigned bits) {
+    const std::uint32_t width = image.width();
+    const std::uint32_t height = image.height();
+    const std::size_t rowBytes = (std::size_t{width} * bits + 7) / 8;
+    const std::size_t stride = (rowBytes + 3) & ~std::size_t{3};
+    const unsigned perByte = 8 / bits;
+    const unsigned mask = (1u << bits) - 1;
+    std::vector<std::uint8_t> packed(stride);
+    for (std::uint32_t i = 0; i < height; ++i) {
+        const std::size_t wanted = i + 1 == height ? rowBytes : stride;
+        if (file.read(packed.data(), wanted) != wanted) {
+            return false;
+        }
+        const std::uint32_t y = topDown ? i : height - 1 - i;
+        std::uint8_t* row = image.row(static_cast<std::uint16_t>(y));
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const unsigned shift = 8 - bits * (x % perByte + 1);
+            row[x] = static_cast<std::uint8_t>((packed[x / perByte] >> shift) & mask);
+        }
+    }
+    return true;
+}
+
 // Buffered byte-at-a-time access for the RLE decoder.
 class ByteSource {
 public:
@@ -138,12 +169,13 @@ private:
     std::size_t fill_ = 0;
 };
 
-// RLE8: encoded runs, absolute runs, end of line, end of bitmap and delta.
+// RLE8 and RLE4 (bits 8 or 4): encoded runs (RLE4: two indices taking
+// turns), absolute runs, end of line, end of bitmap and delta.
 // Anything that reaches past a row or below the last row is dropped; pixels
 // the stream skips (end of bitmap, deltas) stay 0. True when the stream
 // covers the image: it reaches its end-of-bitmap marker, or its lines pass
 // the last row. Data that ends before either leaves pixels missing.
-bool readRle8Rows(ImageFile& file, IndexedImage& image, bool topDown) {
+bool readRleRows(ImageFile& file, IndexedImage& image, bool topDown, unsigned bits) {
     const std::uint32_t width = image.width();
     const std::uint32_t height = image.height();
     ByteSource in(file);
@@ -157,6 +189,13 @@ bool readRle8Rows(ImageFile& file, IndexedImage& image, bool topDown) {
     while (line < height) {
         if (!in.next(count) || !in.next(value)) {
             return false;
+        }
+        if (count > 0 && bits == 4) {
+            std::uint8_t* row = rowAt(line);
+            for (std::uint32_t i = 0; i < count && x < width; ++i) {
+                row[x++] = static_cast<std::uint8_t>(i % 2 == 0 ? value >> 4 : value & 0x0F);
+            }
+            continue;
         }
         if (count > 0) {
             if (x < width) {
@@ -178,18 +217,26 @@ bool readRle8Rows(ImageFile& file, IndexedImage& image, bool topDown) {
             }
             x = std::min(x + dx, width);
             line += dy;
-        } else {  // absolute run of `value` bytes, padded to an even count
+        } else {  // absolute run of `value` indices, its bytes padded to an even count
             std::uint8_t* row = rowAt(line);
-            for (std::uint32_t i = 0; i < value; ++i) {
+            const std::uint32_t bytes = bits == 8 ? value : (value + 1u) / 2;
+            for (std::uint32_t i = 0; i < bytes; ++i) {
                 std::uint8_t index = 0;
                 if (!in.next(index)) {
                     return false;
+                }
+                if (bits == 4 && x < width) {
+                    row[x++] = static_cast<std::uint8_t>(index >> 4);
+                    index &= 0x0F;
+                    if (2 * i + 1 == value) {
+                        continue;  // an odd count: the last low half is padding
+                    }
                 }
                 if (x < width) {
                     row[x++] = index;
                 }
             }
-            if (value % 2 != 0 && !in.next(count)) {
+            if (bytes % 2 != 0 && !in.next(count)) {
                 return false;
             }
         }
@@ -199,32 +246,44 @@ bool readRle8Rows(ImageFile& file, IndexedImage& image, bool topDown) {
 
 }  // namespace
 
-bool readBmp(ImageFile& file, IndexedImage& image) {
+bool readBmp(ImageFile& file, IndexedImage& image, const ReadOptions& options) {
     image.reset();
     BmpLayout layout;
-    if (!readHeaders(file, layout) || layout.bitCount != 8) {
-        return false;
+    if (const Failure why = readHeaders(file, layout); why != Failure::None) {
+        return refuse(options, why);
+    }
+    const unsigned bits = layout.bitCount;
+    const bool lowDepth = bits == 1 || bits == 2 || bits == 4;
+    if (bits != 8 && !(lowDepth && options.expandLowDepth)) {
+        return refuse(options, lowDepth ? Failure::LowDepth : bits > 8 ? Failure::DeepColour : Failure::NotBitmap);
     }
     // A negative height marks a top-down bitmap; a negative width means
     // nothing, and a bitmap without pixels is no picture.
     const bool topDown = layout.height < 0;
     const std::int64_t rows = topDown ? -layout.height : layout.height;
-    if (layout.width <= 0 || layout.width > kMaxDimension || rows == 0 || rows > kMaxDimension) {
-        return false;
+    if (layout.width < 0) {
+        return refuse(options, Failure::NotBitmap);
     }
-    const bool rle = layout.compression == kCompressionRle8;
+    if (layout.width == 0 || rows == 0) {
+        return refuse(options, Failure::NoPixels);
+    }
+    if (layout.width > kMaxDimension || rows > kMaxDimension) {
+        return refuse(options, Failure::TooLarge);
+    }
+    const bool rle = (bits == 8 && layout.compression == kCompressionRle8) ||
+                     (bits == 4 && layout.compression == kCompressionRle4);
     if (layout.compression != kCompressionNone && !rle) {
-        return false;
+        return refuse(options, Failure::Compression);
     }
     // Plain rows have a fixed size: a file too short for them is refused
     // before its declared size is allocated. Some writers leave out the
     // padding after the last row, so that is not required.
-    const std::uint64_t stride = (static_cast<std::uint64_t>(layout.width) + 3) & ~std::uint64_t{3};
+    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(layout.width) * bits + 7) / 8;
+    const std::uint64_t stride = (rowBytes + 3) & ~std::uint64_t{3};
     const std::uint64_t plainEnd = std::uint64_t{layout.pixelOffset} +
-                                   stride * static_cast<std::uint64_t>(rows - 1) +
-                                   static_cast<std::uint64_t>(layout.width);
+                                   stride * static_cast<std::uint64_t>(rows - 1) + rowBytes;
     if (!rle && file.size() < plainEnd) {
-        return false;
+        return refuse(options, Failure::EndsInPixels);
     }
 
     // Plain rows overwrite every pixel, so their storage is not cleared first
@@ -232,25 +291,35 @@ bool readBmp(ImageFile& file, IndexedImage& image) {
     image.setSize(static_cast<std::uint32_t>(layout.width), static_cast<std::uint32_t>(rows), rle);
     if (!image.hasPixels() || image.paletteCount() != IndexedImage::kPaletteSize) {
         image.reset();
-        return false;
+        return refuse(options, Failure::OutOfMemory);
     }
-    readPalette(file, image, layout.headerSize == kInfoHeaderSize ? 4 : 3);
+    // A smaller table's entries: as many as the header says it uses, or all
+    // the bit count can index.
+    std::size_t entries = image.paletteCount();
+    if (lowDepth) {
+        entries = std::size_t{1} << bits;
+        if (layout.colorsUsed > 0 && layout.colorsUsed < entries) {
+            entries = layout.colorsUsed;
+        }
+    }
+    readPalette(file, image, layout.headerSize == kInfoHeaderSize ? 4 : 3, entries);
 
     file.seek(layout.pixelOffset, 0);
-    const bool complete =
-        rle ? readRle8Rows(file, image, topDown) : readPlainRows(file, image, topDown);
+    const bool complete = rle        ? readRleRows(file, image, topDown, bits)
+                          : lowDepth ? readPackedRows(file, image, topDown, bits)
+                                     : readPlainRows(file, image, topDown);
     // Rows lost to a read error or to the file shrinking meanwhile are
     // missing too.
     if (!complete || file.failed()) {
         image.reset();
-        return false;
+        return refuse(options, file.failed() ? Failure::IoError : Failure::EndsInPixels);
     }
     return true;
 }
 
 std::uint16_t probeBmp(ImageFile& file) {
     BmpLayout layout;
-    return readHeaders(file, layout) ? layout.bitCount : 0;
+    return readHeaders(file, layout) == Failure::None ? layout.bitCount : 0;
 }
 
 std::uint64_t bmpPixelCount(ImageFile& file) {

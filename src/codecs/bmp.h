@@ -3,15 +3,18 @@
 #include <cstdint>
 #include <string>
 
+#include "codecs/codec_table.h"
 #include "image/indexed_image.h"
 #include "io/image_file.h"
 
 namespace kelvara {
 
 // Reads an 8-bit bitmap (40-byte info header or 12-byte core header; plain
-// rows or RLE8) into image. False, leaving image empty, when the file is not
-// such a bitmap, has no pixels, or lacks pixel data it declares.
-bool readBmp(ImageFile& source, IndexedImage& image);
+// rows or RLE8) into image; with options.expandLowDepth also 1-, 2- and 4-bit
+// ones (plain, or RLE4), one index a byte. False, leaving image empty and
+// saying why in options.failure, when the file is not such a bitmap, has no
+// pixels, or lacks pixel data it declares.
+bool readBmp(ImageFile& source, IndexedImage& image, const ReadOptions& options = {});
 
 // The bit count of a bitmap with a 40- or 12-byte header, 0 for anything
 // else (including a file that ends inside its headers).

@@ -19,7 +19,10 @@ const std::array<Codec, 3> kCodecs = {{
          return writePng(f, image, o.pngLevel, o.pngFilterMask);
      },
      pngPixelCount},
-    {ImageFormat::Xyz, "xyz", readXyz, probeXyz,
+    {ImageFormat::Xyz, "xyz", [](ImageFile& f, IndexedImage& image, const ReadOptions&) {
+         return readXyz(f, image);
+     },
+     probeXyz,
      [](ImageFile& f, const IndexedImage& image, const EncodeOptions& o) {
          return writeXyz(f, image, o.xyzLevel);
      },
@@ -54,22 +57,24 @@ const Codec* codecForExtension(std::string_view extension) {
 }
 
 bool readImage(const Codec& codec, const std::string& path, IndexedImage& image,
-               FolderHandles* folders) {
+               const ReadOptions& options) {
     ImageFile file;
-    if (!(folders != nullptr ? file.openSource(path, *folders) : file.open(path, false))) {
+    if (!(options.folders != nullptr ? file.openSource(path, *options.folders)
+                                     : file.open(path, false))) {
         image.reset();
-        return false;
+        return false;  // the caller asks the file system why
     }
-    return codec.read(file, image);
+    return codec.read(file, image, options);
 }
 
-bool readImage(const Codec& codec, std::span<const std::uint8_t> bytes, IndexedImage& image) {
+bool readImage(const Codec& codec, std::span<const std::uint8_t> bytes, IndexedImage& image,
+               const ReadOptions& options) {
     ImageFile file;
     if (!openBytes(file, bytes)) {
         image.reset();
         return false;
     }
-    return codec.read(file, image);
+    return codec.read(file, image, options);
 }
 
 int probeImage(const Codec& codec, const std::string& path) {

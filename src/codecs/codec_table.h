@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "codecs/failure.h"
 #include "image/indexed_image.h"
 #include "io/image_file.h"
 
@@ -25,13 +26,32 @@ struct EncodeOptions {
     int xyzLevel = 6;
 };
 
+// How a reader reads.
+struct ReadOptions {
+    // 1-, 2- and 4-bit palette images are read as 8-bit ones with the same
+    // palette and indices; otherwise they are refused.
+    bool expandLowDepth = false;
+    // When given, a reader that refuses a file says why here, where it knows.
+    Failure* failure = nullptr;
+    // A run's open output folders, through which a file by its path is opened.
+    FolderHandles* folders = nullptr;
+};
+
+// Records why a read failed (when asked) and gives false, for `return`.
+inline bool refuse(const ReadOptions& options, Failure why) {
+    if (options.failure != nullptr) {
+        *options.failure = why;
+    }
+    return false;
+}
+
 // One format: its extension and its reader, probe and writer. Readers and
 // probes take a stream at its start (a file or bytes in memory); the writer
 // writes into a stream the caller then commits.
 struct Codec {
     ImageFormat format;
     std::string_view extension;  // lower case, without the dot
-    bool (*read)(ImageFile& source, IndexedImage& image);
+    bool (*read)(ImageFile& source, IndexedImage& image, const ReadOptions& options);
     // The pixel depth the file declares, 0 when it is not recognisable.
     int (*probe)(ImageFile& source);
     bool (*write)(ImageFile& target, const IndexedImage& image, const EncodeOptions& options);
@@ -48,10 +68,12 @@ const Codec* codecFor(ImageFormat format);
 const Codec* codecForExtension(std::string_view extension);
 
 // A codec's reader or probe on a file by its path (opened through its
-// folder's handle when `folders` is given), or on bytes in memory.
+// folder's handle when the options give the run's handles), or on bytes in
+// memory.
 bool readImage(const Codec& codec, const std::string& path, IndexedImage& image,
-               FolderHandles* folders = nullptr);
-bool readImage(const Codec& codec, std::span<const std::uint8_t> bytes, IndexedImage& image);
+               const ReadOptions& options = {});
+bool readImage(const Codec& codec, std::span<const std::uint8_t> bytes, IndexedImage& image,
+               const ReadOptions& options = {});
 int probeImage(const Codec& codec, const std::string& path);
 int probeImage(const Codec& codec, std::span<const std::uint8_t> bytes);
 // A codec's pixel count of a file by its path.

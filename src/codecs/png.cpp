@@ -87,9 +87,12 @@ bool readInfoSteps(png_structp png, png_infop info, PngHeader* header, bool stri
     return true;
 }
 
-bool prepareRowsSteps(png_structp png, png_infop info, int colorType) {
+bool prepareRowsSteps(png_structp png, png_infop info, int colorType, bool unpack) {
     if (setjmp(png_jmpbuf(png))) {
         return false;
+    }
+    if (unpack) {
+        png_set_packing(png);  // one index a byte, the values kept
     }
     png_set_bgr(png);
     if ((colorType & PNG_COLOR_MASK_ALPHA) != 0) {
@@ -121,30 +124,37 @@ bool buildRowPointers(const IndexedImage& image, SharedBuffer<png_bytep>& rows) 
 
 }  // namespace
 
-bool readPng(ImageFile& file, IndexedImage& image) {
+bool readPng(ImageFile& file, IndexedImage& image, const ReadOptions& options) {
     if (!hasPngSignature(file)) {
-        return false;
+        return refuse(options, Failure::NotPng);
     }
     PngHandles handles;
     if (!handles.valid()) {
-        return false;
+        return refuse(options, Failure::OutOfMemory);
     }
     png_set_read_fn(handles.png(), &file, pngReadCallback);
 
     PngHeader header;
-    if (!readInfoSteps(handles.png(), handles.info(), &header, false) ||
-        header.channels * header.bitDepth != 8 || header.width > kMaxDimension ||
-        header.height > kMaxDimension) {
-        return false;
+    if (!readInfoSteps(handles.png(), handles.info(), &header, false)) {
+        return refuse(options, file.atEnd() ? Failure::EndsInHeader : Failure::Damaged);
     }
-    if (!prepareRowsSteps(handles.png(), handles.info(), header.colorType)) {
-        return false;
+    const bool expand = options.expandLowDepth && header.colorType == PNG_COLOR_TYPE_PALETTE &&
+                        header.bitDepth < 8;
+    if (header.channels * header.bitDepth != 8 && !expand) {
+        return refuse(options, header.channels * header.bitDepth < 8 ? Failure::LowDepth
+                                                                     : Failure::DeepColour);
+    }
+    if (header.width > kMaxDimension || header.height > kMaxDimension) {
+        return refuse(options, Failure::TooLarge);
+    }
+    if (!prepareRowsSteps(handles.png(), handles.info(), header.colorType, expand)) {
+        return refuse(options, Failure::Damaged);
     }
 
     image.setSize(header.width, header.height);
     if (image.isEmpty() || !image.hasPixels() || image.paletteCount() == 0) {
         image.reset();
-        return false;
+        return refuse(options, Failure::OutOfMemory);
     }
     if (header.colorType == PNG_COLOR_TYPE_GRAY) {
         // No palette in the file: the grey levels are the palette.
@@ -173,10 +183,13 @@ bool readPng(ImageFile& file, IndexedImage& image) {
     }
 
     SharedBuffer<png_bytep> rows;
-    if (!buildRowPointers(image, rows) ||
-        !readRowsSteps(handles.png(), handles.info(), rows.data())) {
+    if (!buildRowPointers(image, rows)) {
         image.reset();
-        return false;
+        return refuse(options, Failure::OutOfMemory);
+    }
+    if (!readRowsSteps(handles.png(), handles.info(), rows.data())) {
+        image.reset();
+        return refuse(options, file.atEnd() ? Failure::EndsInPixels : Failure::Damaged);
     }
     return true;
 }

@@ -2,15 +2,18 @@
 
 #include <cstdint>
 
+#include "codecs/codec_table.h"
 #include "image/indexed_image.h"
 #include "io/image_file.h"
 
 namespace kelvara {
 
 // Reads a PNG whose pixels are one byte deep (8-bit palette or 8-bit grey,
-// the latter with a grey ramp palette). A palette file's tRNS values become
-// the image's palette alpha. False for anything else or any decoding error.
-bool readPng(ImageFile& source, IndexedImage& image);
+// the latter with a grey ramp palette); with options.expandLowDepth also 1-,
+// 2- and 4-bit palette ones, one index a byte. A palette file's tRNS values
+// become the image's palette alpha. False for anything else or any decoding
+// error, saying why in options.failure.
+bool readPng(ImageFile& source, IndexedImage& image, const ReadOptions& options = {});
 
 // channels x bit depth after stripping alpha, or 0 when the file is not a
 // PNG or cannot be decoded that far.

@@ -27,6 +27,12 @@ enum class ConvertStatus : std::int32_t {
 
 inline constexpr std::size_t kConvertStatusCount = 7;
 
+// What an entry leaves besides its status.
+struct EntryReport {
+    std::string written;              // the file written, after a success
+    Failure failure = Failure::None;  // why, when it did not succeed
+};
+
 // What the writers take from the settings: the PNG level and filter mask
 // (an out-of-range Filter counts as "all") and the XYZ level.
 EncodeOptions encodeOptions(const Settings& settings);
@@ -35,11 +41,20 @@ EncodeOptions encodeOptions(const Settings& settings);
 // writes target in targetKind with the compression settings of `settings`,
 // publishing it as `target` says (a target that exists and is to be kept
 // gives Skipped). A source that cannot be read is told apart by its probe:
-// another pixel depth gives NotEightBit, anything else UnsupportedFormat.
-// `written` (when given) receives the path of the file written.
+// another pixel depth gives NotEightBit, anything else UnsupportedFormat
+// (with ExpandLowDepth, a 1-, 2- or 4-bit file the reader would have
+// expanded is UnsupportedFormat too). `report` (when given) receives the path
+// of the file written, or why nothing was.
 ConvertStatus convertImage(const std::string& sourcePath, const std::string& targetPath,
                            ImageFormat sourceType, ImageFormat targetKind,
                            const Settings& settings, const TargetOptions& target = {},
-                           std::string* written = nullptr);
+                           EntryReport* report = nullptr);
+
+// Why a source that could not be read or copied failed, from the file
+// system; None when it is a regular file that can be opened.
+Failure sourceFailure(const std::string& path);
+// Why an output could not be made, from the errno of the failing call and
+// what stands at its name.
+Failure targetFailure(const std::string& path, int error);
 
 }  // namespace kelvara

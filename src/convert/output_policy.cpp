@@ -73,15 +73,20 @@ ExistingTarget existingTargetRule(const Settings& settings) {
 
 ConvertStatus carryOut(const OutputPlan& plan, const std::string& fullPath,
                        const Settings& settings, const TargetOptions& target,
-                       std::string* written) {
+                       EntryReport* report) {
     switch (plan.action) {
         case OutputAction::ConvertImage:
             return convertImage(fullPath, plan.targetPath, plan.sourceFormat, targetKind(settings),
-                                settings, target, written);
-        case OutputAction::CopyUnchanged:
+                                settings, target, report);
+        case OutputAction::CopyUnchanged: {
             makeDirectories(directoryPart(plan.targetPath));
-            switch (copyFile(fullPath, plan.targetPath, target, written)) {
+            std::string written;
+            errno = 0;
+            switch (copyFile(fullPath, plan.targetPath, target, &written)) {
                 case CopyResult::Copied:
+                    if (report != nullptr) {
+                        report->written = std::move(written);
+                    }
                     return ConvertStatus::Success;
                 case CopyResult::SameFile:  // nothing to do: the file is already there
                 case CopyResult::TargetKept:
@@ -89,7 +94,14 @@ ConvertStatus carryOut(const OutputPlan& plan, const std::string& fullPath,
                 case CopyResult::Failed:
                     break;
             }
+            if (report != nullptr) {
+                const int error = errno;  // of the failing call, source or target
+                const Failure source = sourceFailure(fullPath);
+                report->failure = source != Failure::None ? source
+                                                          : targetFailure(plan.targetPath, error);
+            }
             return ConvertStatus::CopyFailed;
+        }
         case OutputAction::SkipEntry:
             break;
     }

@@ -28,10 +28,11 @@ ExistingTarget existingTargetRule(const Settings& settings);
 
 // Carries out a plan made for fullPath, publishing the output as `target`
 // says. A kept existing target, or a copy whose target is its source, is
-// Skipped. `written` (when given) receives the path of the file written.
+// Skipped. `report` (when given) receives the path of the file written, or
+// why nothing was.
 ConvertStatus carryOut(const OutputPlan& plan, const std::string& fullPath,
                        const Settings& settings, const TargetOptions& target,
-                       std::string* written = nullptr);
+                       EntryReport* report = nullptr);
 
 enum class CopyResult { Copied, SameFile, TargetKept, Failed };
 

@@ -33,6 +33,16 @@ inline constexpr int kCmdDeleteSelected = 40007;
 inline constexpr int kCmdRemoveAll = 40008;
 inline constexpr int kCmdSelectAll = 40009;
 inline constexpr int kCmdHelp = 40010;
+inline constexpr int kCmdAddFolder = 40011;
+inline constexpr int kCmdSelectFailed = 40012;
+inline constexpr int kCmdReasonColumn = 40013;
+// The rows' context menu (and a double-click: open).
+inline constexpr int kCmdOpenFile = 40014;
+inline constexpr int kCmdShowInFolder = 40015;
+inline constexpr int kCmdOpenOutput = 40016;
+inline constexpr int kCmdCopyPath = 40017;
+inline constexpr int kCmdConvertAgain = 40018;
+inline constexpr int kCmdRemoveFromList = 40019;
 
 // Progress window controls.
 inline constexpr int kProgressCounterText = 1007;

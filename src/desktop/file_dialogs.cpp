@@ -1,5 +1,6 @@
 #include "desktop/file_dialogs.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QStringList>
@@ -7,7 +8,7 @@
 namespace kelvara {
 
 QString imageFileFilter() {
-    return QStringLiteral("対応ファイル (*.bmp *.png *.xyz)");
+    return QCoreApplication::translate("kelvara::MainWindow", "Supported files (*.bmp *.png *.xyz)");
 }
 
 std::optional<std::vector<std::string>> chooseImageFiles(QWidget* owner,
@@ -50,6 +51,11 @@ QString pathToQString(const std::string& path) {
 std::string qStringToPath(const QString& path) {
     const QByteArray bytes = QFile::encodeName(path);
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QUrl fileUrl(const std::string& path) {
+    const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+    return QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/"));
 }
 
 }  // namespace kelvara

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <QString>
+#include <QUrl>
 
 class QWidget;
 
@@ -31,5 +32,8 @@ std::string stripTrailingSeparator(std::string path);
 // Paths are byte strings in the file system's encoding.
 QString pathToQString(const std::string& path);
 std::string qStringToPath(const QString& path);
+// The file: URL of an absolute path, every byte kept (percent-encoded), for
+// the programs a desktop opens files with and for the clipboard.
+QUrl fileUrl(const std::string& path);
 
 }  // namespace kelvara

@@ -4,18 +4,20 @@
 
 namespace kelvara {
 
-const char* columnHeader(int column) {
+QString columnHeader(int column) {
     switch (column) {
         case kColumnRelativePath:
-            return "相対パス";
+            return FileListModel::tr("Relative path");
         case kColumnStatus:
-            return "状態";
+            return FileListModel::tr("Status");
         case kColumnBaseDirectory:
-            return "基準ディレクトリ";
+            return FileListModel::tr("Base folder");
         case kColumnFullPath:
-            return "フルパス";
+            return FileListModel::tr("Full path");
+        case kColumnReason:
+            return FileListModel::tr("Reason");
         default:
-            return "";
+            return {};
     }
 }
 
@@ -39,14 +41,21 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     const FileEntry& entry = list_.row(index.row());
+    const auto utf8 = [](const std::string& text) {
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    };
     switch (role) {
         case Qt::DisplayRole:
         case Qt::ToolTipRole: {
             const std::string& text = list_.cell(index.row(), index.column());
-            // Status texts are UTF-8; the other cells are file-system paths.
-            return index.column() == kColumnStatus
-                       ? QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
-                       : pathToQString(text);
+            // Status and reason texts are UTF-8; the other cells are paths.
+            const bool words = index.column() == kColumnStatus || index.column() == kColumnReason;
+            QString shown = words ? utf8(text) : pathToQString(text);
+            const std::string& reason = list_.cell(index.row(), kColumnReason);
+            if (role == Qt::ToolTipRole && !reason.empty() && index.column() != kColumnReason) {
+                shown += QLatin1Char('\n') + utf8(reason);
+            }
+            return shown;
         }
         case kSequenceRole:
             return entry.sequence;
@@ -58,7 +67,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
         section < kColumnCount) {
-        return QString::fromUtf8(columnHeader(section));
+        return columnHeader(section);
     }
     if (orientation == Qt::Horizontal && role == Qt::TextAlignmentRole) {
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
@@ -87,8 +96,9 @@ void FileListModel::rearranged() {
 }
 
 void FileListModel::statusChanged(int position) {
-    const QModelIndex cell = index(position, kColumnStatus);
-    emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole});
+    // The reason and every cell's tool tip change with the status.
+    emit dataChanged(index(position, 0), index(position, kColumnCount - 1),
+                     {Qt::DisplayRole, Qt::ToolTipRole});
 }
 
 void FileListModel::selectionChanged() { emit listSelectionChanged(); }

@@ -24,8 +24,8 @@ public:
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-    // Display and tool-tip text of a cell; the row's sequence number under
-    // kSequenceRole.
+    // Display and tool-tip text of a cell (a failed row's tool tip adds why);
+    // the row's sequence number under kSequenceRole.
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
@@ -49,7 +49,7 @@ private:
     FileList& list_;
 };
 
-// The column headers, UTF-8.
-const char* columnHeader(int column);
+// The column headers in the interface's language.
+QString columnHeader(int column);
 
 }  // namespace kelvara

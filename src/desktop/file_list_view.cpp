@@ -4,7 +4,6 @@
 
 #include <QHeaderView>
 #include <QItemSelection>
-#include <QScrollBar>
 
 #include "desktop/file_list_model.h"
 
@@ -32,7 +31,6 @@ FileListView::FileListView(QWidget* parent) : QTableView(parent) {
 
     QHeaderView* columns = horizontalHeader();
     columns->setSectionsClickable(true);
-    columns->setSortIndicatorShown(false);
     columns->setHighlightSections(false);
     columns->setStretchLastSection(false);
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -91,18 +89,6 @@ void FileListView::showListSelection() {
         }
     }
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-}
-
-void FileListView::scrollToTop(int position) {
-    if (listModel_ == nullptr || position < 0 || position >= listModel_->rowCount()) {
-        return;
-    }
-    // The scroll range may still be waiting for a layout after a reset.
-    executeDelayedItemsLayout();
-    updateGeometries();
-    // Rows scroll one item at a time, so the bar's value is the top row; the
-    // horizontal position stays as it is.
-    verticalScrollBar()->setValue(position);
 }
 
 }  // namespace kelvara

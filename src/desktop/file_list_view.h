@@ -8,7 +8,7 @@ class FileListModel;
 
 // The list control of the main window: a report-style table with full-row,
 // multiple selection, a clickable header that does no sorting of its own
-// (the window sorts FileList on a click), and no editing.
+// (the window sorts FileList on a click and shows the sort), and no editing.
 //
 // The user's selection is read into FileList on demand (readSelection);
 // selections that FileList makes (select all, after a removal, after a sort)
@@ -24,9 +24,6 @@ public:
 
     // Copies the view's selected rows into the rows' selected flags.
     void readSelection();
-    // Scrolls so that the row at position is the top visible one; ignored for
-    // a position outside the list.
-    void scrollToTop(int position);
 
 private:
     void showListSelection();

@@ -1,18 +1,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kelvara {
 
 inline constexpr char kManualFileName[] = "manual.html";
 
-// The bundled manual: beside the executable (a build tree, a portable copy)
-// or where an installation puts it (../share/doc/kelvara/). Never looked up
-// in the current directory. Empty when there is none.
+// Where the bundled manual may be, in the order it is looked for: beside the
+// executable (a build tree, a portable copy), then where an installation
+// puts it (../share/doc/kelvara/). Never the current directory.
+std::vector<std::string> manualPlaces(const std::string& programDir);
+// The first of those that is a file; empty when there is none.
 std::string findManual(const std::string& programDir);
-
-// Opens the manual with the desktop's handler for HTML. A missing manual or a
-// failing handler is silent; the result only says whether it was handed on.
-bool openManual(const std::string& programDir);
 
 }  // namespace kelvara

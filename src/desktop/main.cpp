@@ -1,10 +1,13 @@
+#include <csignal>
 #include <string>
 #include <vector>
 
 #include <QApplication>
+#include <QLocale>
 
 #include "io/standard_streams.h"
 #include "desktop/application.h"
+#include "desktop/status_texts.h"
 
 int main(int argc, char** argv) {
     // Before anything is opened: a closed standard stream would otherwise be
@@ -15,6 +18,10 @@ int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kelvara"));
     QApplication::setDesktopFileName(QStringLiteral("kelvara"));
+    // An output beyond the file size limit is a write error of its entry,
+    // not the end of the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+    kelvara::useLanguage(kelvara::languageFor(QLocale::system()));
 
     std::vector<std::string> arguments(argv + 1, argv + argc);
     kelvara::Application app(kelvara::StartupConfig::fromProcess(std::move(arguments)));

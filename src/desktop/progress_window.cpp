@@ -1,10 +1,10 @@
 #include "desktop/progress_window.h"
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
 
-#include "run/conversion_job.h"
 #include "ui_progress_window.h"
 
 namespace kelvara {
@@ -13,8 +13,6 @@ ProgressWindow::ProgressWindow(QWidget* owner, int total)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       ui_(std::make_unique<Ui::ProgressWindow>()) {
     ui_->setupUi(this);
-    ui_->counterText->setText(QString::fromUtf8(kProgressWaitText.data(),
-                                                static_cast<qsizetype>(kProgressWaitText.size())));
     ui_->progressBar->setRange(0, total);
     ui_->progressBar->setValue(0);
     connect(ui_->cancelButton, &QPushButton::clicked, this, [this] {
@@ -32,13 +30,41 @@ ProgressWindow::ProgressWindow(QWidget* owner, int total)
                                     : owner;
         move(client->mapToGlobal(QPoint(0, 0)));
     }
+    clock_.start();
 }
 
 ProgressWindow::~ProgressWindow() = default;
 
 void ProgressWindow::advance(const QString& counterText) {
     ui_->counterText->setText(counterText);
-    ui_->progressBar->setValue(ui_->progressBar->value() + 1);
+    const int done = ui_->progressBar->value() + 1;
+    ui_->progressBar->setValue(done);
+    // A second of work is the least to judge the pace by.
+    const qint64 elapsed = clock_.elapsed();
+    const int left = ui_->progressBar->maximum() - done;
+    if (left <= 0 || elapsed < 1000) {
+        ui_->timeLeftText->setText(left <= 0 ? QString() : ui_->timeLeftText->text());
+        return;
+    }
+    const qint64 seconds = (elapsed * left / done + 999) / 1000;
+    ui_->timeLeftText->setText(tr("About %1 left").arg(formatDuration(seconds)));
+}
+
+void ProgressWindow::showFile(const QString& path) {
+    file_ = path;
+    QLabel* label = ui_->fileText;
+    label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, label->width()));
+    label->setToolTip(path);
+}
+
+QString ProgressWindow::timeLeftText() const { return ui_->timeLeftText->text(); }
+
+QString formatDuration(qint64 seconds) {
+    const auto two = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    if (seconds >= 3600) {
+        return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(two(seconds / 60 % 60), two(seconds % 60));
+    }
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(two(seconds % 60));
 }
 
 QString ProgressWindow::counterText() const { return ui_->counterText->text(); }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 
 namespace Ui {
@@ -12,7 +13,8 @@ class ProgressWindow;
 namespace kelvara {
 
 // The small window that counts finished files against the total during a
-// run. It has no close button and cannot be closed by the user (neither the
+// run, names the file being converted and, once it can tell, the time left.
+// It has no close button and cannot be closed by the user (neither the
 // close request nor Escape does anything); the run closes it. Its Cancel
 // button asks the run to stop starting entries.
 class ProgressWindow final : public QDialog {
@@ -23,10 +25,15 @@ public:
     ProgressWindow(QWidget* owner, int total);
     ~ProgressWindow() override;
 
-    // Shows the counter text and moves the bar one step.
+    // Shows the counter text, moves the bar one step and estimates the time
+    // left from the pace so far.
     void advance(const QString& counterText);
+    // The file now being converted (shortened in its middle to fit).
+    void showFile(const QString& path);
 
     QString counterText() const;
+    QString fileText() const { return file_; }
+    QString timeLeftText() const;
     int position() const;
     int total() const;
 
@@ -41,6 +48,11 @@ protected:
 
 private:
     std::unique_ptr<Ui::ProgressWindow> ui_;
+    QElapsedTimer clock_;
+    QString file_;
 };
+
+// "m:ss", or "h:mm:ss" from an hour on.
+QString formatDuration(qint64 seconds);
 
 }  // namespace kelvara

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QWidget>
 
+#include "desktop/file_dialogs.h"
 #include "desktop/progress_window.h"
 
 namespace kelvara {
@@ -40,6 +41,14 @@ void QtJobOwner::closeProgress() {
     progress_.reset();
     emit progressClosed();
 }
+
+void QtJobOwner::entryStarted(const std::string& fullPath) {
+    if (progress_) {
+        progress_->showFile(pathToQString(fullPath));
+    }
+}
+
+void QtJobOwner::runFinished() { emit finished(); }
 
 void QtJobOwner::dropTopmost() {
     if (!window_) {

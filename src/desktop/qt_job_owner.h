@@ -34,6 +34,8 @@ public:
     void advanceProgress(const std::string& counterText) override;
     void closeProgress() override;
     void dropTopmost() override;
+    void entryStarted(const std::string& fullPath) override;
+    void runFinished() override;
 
     // The progress window while a run shows it, else null.
     ProgressWindow* progressWindow() const { return progress_.get(); }
@@ -45,6 +47,8 @@ signals:
     void progressClosed();
     // The user asked the run to stop (the progress window's Cancel).
     void cancelRequested();
+    // The run is over and the window enabled again.
+    void finished();
 
 private:
     QPointer<QWidget> window_;

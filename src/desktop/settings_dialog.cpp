@@ -109,6 +109,7 @@ void SettingsDialog::loadHowToSave() {
     if (QAbstractButton* existing = existing_->button(settings_.Existing)) {
         existing->setChecked(true);
     }
+    ui.checkExpandLowDepth->setChecked(settings_.ExpandLowDepth);
 }
 
 void SettingsDialog::updateFolderControls() {
@@ -138,7 +139,7 @@ void SettingsDialog::showLevels() {
 
 void SettingsDialog::browseFolder() {
     const std::optional<std::string> chosen =
-        chooseFolder_(this, QStringLiteral("保存先ディレクトリの選択"), folderInEdit());
+        chooseFolder_(this, tr("Choose the output folder"), folderInEdit());
     if (chosen && !chosen->empty()) {
         showFolder(stripTrailingSeparator(*chosen));
     }
@@ -171,6 +172,7 @@ void SettingsDialog::applyHowToSave() {
     if (existing_->checkedId() >= 0) {
         settings_.Existing = existing_->checkedId();
     }
+    settings_.ExpandLowDepth = howToSave_->checkExpandLowDepth->isChecked();
 }
 
 void SettingsDialog::accept() {

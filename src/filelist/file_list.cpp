@@ -29,6 +29,11 @@ const std::string& FileList::cell(int position, int column) const {
             return entry.baseDirectory;
         case kColumnFullPath:
             return entry.fullPath;
+        case kColumnReason:
+            if (reasons_ == nullptr || !entry.result || !isFailure(*entry.result)) {
+                return emptyText();
+            }
+            return (*reasons_)[static_cast<std::size_t>(entry.failure)];
         default:
             return emptyText();
     }
@@ -39,6 +44,16 @@ void FileList::setStatusTexts(const StatusTexts* texts) {
         observer_->aboutToRearrange();
     }
     texts_ = texts;
+    if (observer_ != nullptr) {
+        observer_->rearranged();
+    }
+}
+
+void FileList::setReasonTexts(const ReasonTexts* texts) {
+    if (observer_ != nullptr) {
+        observer_->aboutToRearrange();
+    }
+    reasons_ = texts;
     if (observer_ != nullptr) {
         observer_->rearranged();
     }
@@ -86,15 +101,19 @@ std::string FileList::cellText(int position, int column) const {
     return cell(position, column);
 }
 
-void FileList::setStatus(int position, ConvertStatus status) {
+void FileList::setStatus(int position, ConvertStatus status, EntryReport report) {
     if (position < 0 || position >= rowCount()) {
         return;
     }
     // A value outside the enumeration would index past the texts.
-    if (static_cast<std::size_t>(status) >= kConvertStatusCount) {
+    if (static_cast<std::size_t>(status) >= kConvertStatusCount ||
+        static_cast<std::size_t>(report.failure) >= kFailureCount) {
         return;
     }
-    rows_[static_cast<std::size_t>(position)].result = status;
+    FileEntry& entry = rows_[static_cast<std::size_t>(position)];
+    entry.result = status;
+    entry.failure = report.failure;
+    entry.output = std::move(report.written);
     if (observer_ != nullptr) {
         observer_->statusChanged(position);
     }
@@ -167,6 +186,18 @@ void FileList::selectAll() {
     for (FileEntry& entry : rows_) {
         changed = changed || !entry.selected;
         entry.selected = true;
+    }
+    if (changed) {
+        notifySelectionChanged();
+    }
+}
+
+void FileList::selectFailed() {
+    bool changed = false;
+    for (FileEntry& entry : rows_) {
+        const bool failed = entry.result && isFailure(*entry.result);
+        changed = changed || entry.selected != failed;
+        entry.selected = failed;
     }
     if (changed) {
         notifySelectionChanged();

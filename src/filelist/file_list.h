@@ -18,13 +18,21 @@ enum FileColumn : int {
     kColumnStatus = 1,
     kColumnBaseDirectory = 2,
     kColumnFullPath = 3,
-    kColumnCount = 4,
+    kColumnReason = 4,  // why the last run failed, empty otherwise
+    kColumnCount = 5,
 };
 
 // What the status column shows: a text per ConvertStatus, then the text of
 // a row no run has set yet. The program that shows the list provides them.
 using StatusTexts = std::array<std::string, kConvertStatusCount + 1>;
 inline constexpr std::size_t kWaitingSlot = kConvertStatusCount;
+// What the reason column shows: a text per Failure.
+using ReasonTexts = std::array<std::string, kFailureCount>;
+
+// Neither a success nor a skip.
+inline bool isFailure(ConvertStatus status) {
+    return status != ConvertStatus::Success && status != ConvertStatus::Skipped;
+}
 
 struct FileEntry {
     std::string relativePath;
@@ -32,6 +40,8 @@ struct FileEntry {
     std::string fullPath;
     std::int32_t sequence = 0;
     std::optional<ConvertStatus> result;  // none until a run has set it
+    Failure failure = Failure::None;      // why the result is a failure
+    std::string output;                   // what the last run wrote, if anything
     bool selected = false;
 };
 
@@ -63,6 +73,8 @@ public:
     // Another set of status texts (another language): every row shows its
     // result in them at once.
     void setStatusTexts(const StatusTexts* texts);
+    // The same for the reason column; none (null) shows nothing there.
+    void setReasonTexts(const ReasonTexts* texts);
 
     int rowCount() const { return static_cast<int>(rows_.size()); }
     // Appends a row unless fullPath is listed already. baseDirectory is a
@@ -72,7 +84,8 @@ public:
     std::string cellText(int position, int column) const;
     // The cell of a valid position, or an empty text for a column out of range.
     const std::string& cell(int position, int column) const;
-    void setStatus(int position, ConvertStatus status);
+    // A run's result for the row: its status, and what it wrote or why not.
+    void setStatus(int position, ConvertStatus status, EntryReport report = {});
 
     void removeAll();
     // Removes the selected rows, then selects the row that now stands where
@@ -82,6 +95,8 @@ public:
     void removeSucceeded();
 
     void selectAll();
+    // Selects exactly the rows whose last result is a failure.
+    void selectFailed();
     void selectRow(int position);
     // Sets one row's flag, as a view reports the user's selection.
     void setSelected(int position, bool selected);
@@ -116,6 +131,7 @@ private:
     int sortDirection_ = 0;
     FileListObserver* observer_ = nullptr;
     const StatusTexts* texts_ = nullptr;
+    const ReasonTexts* reasons_ = nullptr;
 };
 
 }  // namespace kelvara

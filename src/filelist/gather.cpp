@@ -234,20 +234,22 @@ std::string folderOf(const std::string& path) {
 // against the current directory, so that their base directory is a real
 // folder; an empty one is skipped, since completing it would name the
 // current directory itself.
-void gatherArguments(FileList& list, const std::vector<std::string>& arguments,
-                     const std::string& currentDirectory, const GatherOptions& options) {
+GatherCount gatherArguments(FileList& list, const std::vector<std::string>& arguments,
+                            const std::string& currentDirectory, const GatherOptions& options) {
+    GatherCount count;
     for (const std::string& argument : arguments) {
         if (argument.empty()) {
             continue;
         }
         if (argument.front() == '/' || currentDirectory.empty()) {
-            gatherPath(list, argument, {}, options);
+            count += gatherPath(list, argument, {}, options);
         } else if (currentDirectory.back() == '/') {
-            gatherPath(list, currentDirectory + argument, {}, options);
+            count += gatherPath(list, currentDirectory + argument, {}, options);
         } else {
-            gatherPath(list, currentDirectory + '/' + argument, {}, options);
+            count += gatherPath(list, currentDirectory + '/' + argument, {}, options);
         }
     }
+    return count;
 }
 
 // Outputs go into SaveDir when it is chosen: a walk must not take them in
@@ -404,46 +406,54 @@ std::vector<std::string> parseOpenFileResult(std::string_view buffer) {
     return paths;
 }
 
-void onCommandLine(FileList& list, const std::vector<std::string>& arguments,
-                   const std::string& currentDirectory, const Settings& settings,
-                   const StartAll& startAll, const OmissionSink& onOmitted) {
+GatherCount onCommandLine(FileList& list, const std::vector<std::string>& arguments,
+                          const std::string& currentDirectory, const Settings& settings,
+                          const StartAll& startAll, const OmissionSink& onOmitted) {
     if (arguments.empty()) {
-        return;
+        return {};
     }
-    gatherArguments(list, arguments, currentDirectory, optionsFor(settings, onOmitted));
+    const GatherCount count =
+        gatherArguments(list, arguments, currentDirectory, optionsFor(settings, onOmitted));
     startIf(settings.AutoConvert2, startAll);
+    return count;
 }
 
-void onCommandLineText(FileList& list, std::string_view text, const std::string& currentDirectory,
-                       const Settings& settings, const StartAll& startAll,
-                       const OmissionSink& onOmitted) {
+GatherCount onCommandLineText(FileList& list, std::string_view text,
+                              const std::string& currentDirectory, const Settings& settings,
+                              const StartAll& startAll, const OmissionSink& onOmitted) {
     if (text.empty()) {
-        return;
+        return {};
     }
-    gatherArguments(list, splitCommandLine(text), currentDirectory,
-                    optionsFor(settings, onOmitted));
+    const GatherCount count = gatherArguments(list, splitCommandLine(text), currentDirectory,
+                                              optionsFor(settings, onOmitted));
     startIf(settings.AutoConvert2, startAll);
+    return count;
 }
 
-void onDropPaths(FileList& list, const std::vector<std::string>& paths, const Settings& settings,
-                 const StartAll& startAll, const OmissionSink& onOmitted) {
+GatherCount onDropPaths(FileList& list, const std::vector<std::string>& paths,
+                        const Settings& settings, const StartAll& startAll,
+                        const OmissionSink& onOmitted) {
     const GatherOptions options = optionsFor(settings, onOmitted);
+    GatherCount count;
     for (const std::string& path : paths) {
         if (!path.empty()) {
-            gatherPath(list, path, {}, options);
+            count += gatherPath(list, path, {}, options);
         }
     }
     startIf(settings.AutoConvert1, startAll);
+    return count;
 }
 
-void onOpenFiles(FileList& list, const std::optional<std::vector<std::string>>& chosen,
-                 Settings& settings, const StartAll& startAll, const OmissionSink& onOmitted) {
+GatherCount onOpenFiles(FileList& list, const std::optional<std::vector<std::string>>& chosen,
+                        Settings& settings, const StartAll& startAll,
+                        const OmissionSink& onOmitted) {
     if (!chosen || chosen->empty()) {
-        return;
+        return {};
     }
     const GatherOptions options = optionsFor(settings, onOmitted);
+    GatherCount count;
     for (const std::string& path : *chosen) {
-        gatherPath(list, path, {}, options);
+        count += gatherPath(list, path, {}, options);
     }
     const std::string& first = chosen->front();
     std::string folder = folderOf(first);
@@ -454,6 +464,7 @@ void onOpenFiles(FileList& list, const std::optional<std::vector<std::string>>& 
     }
     settings.LastDir = std::move(folder);
     startIf(settings.AutoConvert3, startAll);
+    return count;
 }
 
 }  // namespace kelvara

@@ -33,6 +33,12 @@ struct GatherOptions {
 struct GatherCount {
     std::size_t files = 0;       // files found
     std::size_t duplicates = 0;  // of those, listed already
+
+    GatherCount& operator+=(const GatherCount& more) {
+        files += more.files;
+        duplicates += more.duplicates;
+        return *this;
+    }
 };
 
 // Adds a file, or every file below a folder, to the list: a folder's files
@@ -65,30 +71,30 @@ std::vector<std::string> parseOpenFileResult(std::string_view buffer);
 using StartAll = std::function<void()>;
 
 // Every road walks folders without entering the output folder (SaveDir when
-// it is chosen) and tells onOmitted what gave no entry.
+// it is chosen), tells onOmitted what gave no entry and returns what it found.
 
 // The command-line road: each non-empty argument (relative ones made
 // absolute against currentDirectory) is gathered; with AutoConvert2 on, all rows convert.
 // Nothing happens at all for an empty argument list.
-void onCommandLine(FileList& list, const std::vector<std::string>& arguments,
+GatherCount onCommandLine(FileList& list, const std::vector<std::string>& arguments,
                    const std::string& currentDirectory, const Settings& settings,
                    const StartAll& startAll, const OmissionSink& onOmitted = {});
 // The same road for a single command-line text (split first); an empty text
 // does nothing, a text of only blanks still starts the automatic conversion.
-void onCommandLineText(FileList& list, std::string_view text, const std::string& currentDirectory,
+GatherCount onCommandLineText(FileList& list, std::string_view text, const std::string& currentDirectory,
                        const Settings& settings, const StartAll& startAll,
                        const OmissionSink& onOmitted = {});
 
 // The drop road: each non-empty name gathered; with AutoConvert1 on, all rows
 // convert, however many rows the drop added.
-void onDropPaths(FileList& list, const std::vector<std::string>& paths, const Settings& settings,
+GatherCount onDropPaths(FileList& list, const std::vector<std::string>& paths, const Settings& settings,
                  const StartAll& startAll, const OmissionSink& onOmitted = {});
 
 // The open-file dialog road, given what the dialog returned (nothing when it
 // was cancelled). When at least one path came back, LastDir becomes the
 // folder of the first ("/" for a file in the root folder) and, with
 // AutoConvert3 on, all rows convert.
-void onOpenFiles(FileList& list, const std::optional<std::vector<std::string>>& chosen,
+GatherCount onOpenFiles(FileList& list, const std::optional<std::vector<std::string>>& chosen,
                  Settings& settings, const StartAll& startAll,
                  const OmissionSink& onOmitted = {});
 

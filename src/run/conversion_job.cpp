@@ -44,6 +44,9 @@ void ConversionJob::start(bool onlySelected) {
                             list_.cellText(position, kColumnRelativePath)});
     }
     total_ = static_cast<int>(positions_.size());
+    reports_.assign(positions_.size(), EntryReport{});
+    copies_.assign(positions_.size(), false);
+    counts_ = RunCounts{};
     done_.store(0);
     stop_.store(false);
     busy_.store(true);
@@ -75,6 +78,9 @@ void ConversionJob::runEntries() {
     DependencyGraph independent;
     if (!processor_) {
         plan.emplace(entries_, settings_);
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            copies_[i] = (*plan)[i].plan.action == OutputAction::CopyUnchanged;
+        }
     } else {
         DependencyBuilder builder;
         for (std::size_t i = 0; i < entries_.size(); ++i) {
@@ -83,16 +89,20 @@ void ConversionJob::runEntries() {
         independent = builder.take();
     }
     const EntryWork work = [&](std::size_t i) {
-        return plan ? plan->process(i, entries_[i].fullPath)
+        return plan ? plan->process(i, entries_[i].fullPath, &reports_[i])
                     : processor_(entries_[i].fullPath, entries_[i].relativePath);
     };
     RunHooks hooks;
     hooks.stopRequested = [this] { return stop_.load(); };
+    hooks.onStarted = [this](std::size_t i) {
+        owner_.post([this, i] { owner_.entryStarted(entries_[i].fullPath); });
+    };
     // Results come in list order; the owner's thread sets them, this one
     // never waits for it.
     hooks.onResult = [this](std::size_t i, ConvertStatus status) {
-        owner_.post([this, position = positions_[i], status] {
-            list_.setStatus(position, status);
+        owner_.post([this, i, status] {
+            count(i, status);
+            list_.setStatus(positions_[i], status, std::move(reports_[i]));
             const int done = done_.fetch_add(1) + 1;
             owner_.advanceProgress(std::to_string(done) + '/' + std::to_string(total_));
         });
@@ -100,7 +110,21 @@ void ConversionJob::runEntries() {
     kelvara::runEntries(plan ? plan->graph() : independent, workerCount(settings_.Jobs), work, hooks);
 }
 
+void ConversionJob::count(std::size_t i, ConvertStatus status) {
+    if (isFailure(status)) {
+        ++counts_.failed;
+    } else if (status == ConvertStatus::Skipped) {
+        ++counts_.skipped;
+    } else if (copies_[i]) {
+        ++counts_.copied;
+    } else {
+        ++counts_.converted;
+    }
+}
+
 void ConversionJob::finishRun() {
+    counts_.cancelled = stop_.load();
+    counts_.notStarted = total_ - done_.load();
     if (settings_.DelSuccessItem) {
         // Only now, after the last row: the queued positions had to stay valid.
         list_.removeSucceeded();
@@ -110,8 +134,9 @@ void ConversionJob::finishRun() {
     }
     owner_.closeProgress();
     owner_.setEnabled(true);
-    // Last: once clear, the owner may start the next run or close.
+    // Once clear, the owner may start the next run or close.
     busy_.store(false);
+    owner_.runFinished();
 }
 
 }  // namespace kelvara

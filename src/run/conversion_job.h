@@ -3,7 +3,6 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -13,9 +12,6 @@
 #include "settings/settings.h"
 
 namespace kelvara {
-
-inline constexpr std::string_view kProgressWaitText =
-    "Please wait while the program is converting your images...";
 
 // The window (or terminal) a run belongs to. Every call comes on the owner's
 // own thread, except post(), which the run's threads use to hand it work.
@@ -34,6 +30,20 @@ public:
     virtual void closeProgress() = 0;
     // Makes the window non-topmost (and shown), keeping its place and size.
     virtual void dropTopmost() = 0;
+    // An entry of the run has started (with several workers, the latest).
+    virtual void entryStarted(const std::string& /*fullPath*/) {}
+    // The run is over and busy() false; its counts are final.
+    virtual void runFinished() {}
+};
+
+// What a run did with its rows, counted as their results came in.
+struct RunCounts {
+    int converted = 0;   // images written
+    int copied = 0;      // other files copied unchanged
+    int skipped = 0;
+    int failed = 0;
+    int notStarted = 0;  // rows a cancel left alone
+    bool cancelled = false;
 };
 
 // Converts the chosen rows of a file list on the run engine: the run is
@@ -77,10 +87,13 @@ public:
     // Of the current (or last) run: rows queued, and rows whose status is set.
     int total() const { return total_; }
     int done() const { return done_.load(); }
+    // Of the current (or last) run, on the owner's thread.
+    const RunCounts& counts() const { return counts_; }
 
 private:
     void runEngine();
     void runEntries();
+    void count(std::size_t entry, ConvertStatus status);
     void finishRun();
 
     FileList& list_;
@@ -89,6 +102,11 @@ private:
     EntryProcessor processor_;
     std::vector<int> positions_;
     std::vector<RunEntry> entries_;
+    // Each entry's output or failure, written by the worker that ran it and
+    // taken on the owner's thread with its result.
+    std::vector<EntryReport> reports_;
+    std::vector<bool> copies_;  // entries that copy a file unchanged
+    RunCounts counts_;
     int total_ = 0;
     std::atomic<int> done_{0};
     std::atomic<bool> busy_{false};

@@ -431,9 +431,12 @@ DependencyGraph subgraph(const DependencyGraph& graph, std::span<const std::uint
 }
 
 ConvertStatus RunPlan::process(std::size_t i, const std::string& fullPath,
-                               std::string* written) const {
+                               EntryReport* report) const {
     const PlannedEntry& entry = entries_[i];
     if (entry.conflict) {
+        if (report != nullptr) {
+            report->failure = entry.conflictWith >= 0 ? Failure::ReplacesRunFile : Failure::LinkLeadsOut;
+        }
         return ConvertStatus::TargetConflict;
     }
     TargetOptions target;
@@ -452,7 +455,7 @@ ConvertStatus RunPlan::process(std::size_t i, const std::string& fullPath,
             };
         }
     }
-    return carryOut(entry.plan, fullPath, settings_, target, written);
+    return carryOut(entry.plan, fullPath, settings_, target, report);
 }
 
 }  // namespace kelvara

@@ -124,10 +124,10 @@ public:
     const PlannedEntry& operator[](std::size_t i) const { return entries_[i]; }
     const DependencyGraph& graph() const { return graph_; }
 
-    // Carries entry i out for its source fullPath. `written` (when given)
-    // receives the path of the file written.
+    // Carries entry i out for its source fullPath. `report` (when given)
+    // receives the path of the file written, or why nothing was.
     ConvertStatus process(std::size_t i, const std::string& fullPath,
-                          std::string* written = nullptr) const;
+                          EntryReport* report = nullptr) const;
 
 private:
     void groupEntries(const std::vector<std::string>& sources,

@@ -102,6 +102,9 @@ class Runner {
         lock.unlock();
         ConvertStatus status = ConvertStatus::WriteError;
         try {
+            if (hooks_.onStarted) {
+                hooks_.onStarted(entry);
+            }
             status = work_(entry);
         } catch (...) {
             // An entry that could not be carried out (out of memory) failed.

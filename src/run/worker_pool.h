@@ -16,6 +16,9 @@ struct RunHooks {
     // Read by the workers before they start each entry; once true, no entry
     // starts any more. Must be safe to call from any thread.
     std::function<bool()> stopRequested;
+    // On the worker's thread as an entry starts (so from several threads at
+    // once); optional.
+    std::function<void(std::size_t entry)> onStarted;
     // On the calling thread, in list order, for every entry that ran. After
     // a stop, entries that never started are passed over.
     ResultSink onResult;

@@ -26,15 +26,25 @@ struct Settings {
     int XyzCompLv = 6;
     int Left = 0;
     int Top = 0;
-    int Column1 = 100;
-    int Column2 = 50;
-    int Column3 = 200;
-    int Column4 = 300;
+    // The window's inside; 0: the size its layout asks for.
+    int Width = 0;
+    int Height = 0;
+    // Column widths in the list's column order (the fifth is the reason);
+    // 0: wide enough for the header and the texts the column shows.
+    int Column1 = 0;
+    int Column2 = 0;
+    int Column3 = 0;
+    int Column4 = 0;
+    int Column5 = 0;
+    bool ReasonColumn = false;
     bool TopMost = false;
     // A target that exists but is no file of the run: 0 overwrite, 1 skip, 2 rename.
     int Existing = 0;
     // Parallel workers of a run; 0: one per processor.
     int Jobs = 0;
+    // 1-, 2- and 4-bit palette images convert as 8-bit ones instead of being
+    // refused.
+    bool ExpandLowDepth = false;
 };
 
 }  // namespace kelvara

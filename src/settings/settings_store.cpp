@@ -137,6 +137,7 @@ void bindAllSettings(SettingsStore& store, Settings& s, int desktopWidth, int de
     store.bindBool("Convert", "AutoConvert1", s.AutoConvert1, false);
     store.bindBool("Convert", "AutoConvert2", s.AutoConvert2, false);
     store.bindBool("Convert", "AutoConvert3", s.AutoConvert3, false);
+    store.bindBool("Convert", "ExpandLowDepth", s.ExpandLowDepth, false);
     store.bindText("Convert", "SaveDir", s.SaveDir, defaultFolder);
     if (s.SaveDir.empty()) {
         s.SaveDir = defaultFolder;
@@ -147,10 +148,15 @@ void bindAllSettings(SettingsStore& store, Settings& s, int desktopWidth, int de
     store.bindIntInRange("Xyz", "CompLv", s.XyzCompLv, 6, 0, 9);
     store.bindIntInRange("MainWnd", "Left", s.Left, 0, 0, maxLeft);
     store.bindIntInRange("MainWnd", "Top", s.Top, 0, 0, maxTop);
-    store.bindInt("MainWnd", "Column1", s.Column1, 100);
-    store.bindInt("MainWnd", "Column2", s.Column2, 50);
-    store.bindInt("MainWnd", "Column3", s.Column3, 200);
-    store.bindInt("MainWnd", "Column4", s.Column4, 300);
+    // A window larger than the desktop falls back to its layout's size.
+    store.bindIntInRange("MainWnd", "Width", s.Width, 0, 0, desktopWidth > 0 ? desktopWidth : -1);
+    store.bindIntInRange("MainWnd", "Height", s.Height, 0, 0, desktopHeight > 0 ? desktopHeight : -1);
+    store.bindInt("MainWnd", "Column1", s.Column1, 0);
+    store.bindInt("MainWnd", "Column2", s.Column2, 0);
+    store.bindInt("MainWnd", "Column3", s.Column3, 0);
+    store.bindInt("MainWnd", "Column4", s.Column4, 0);
+    store.bindInt("MainWnd", "Column5", s.Column5, 0);
+    store.bindBool("MainWnd", "ReasonColumn", s.ReasonColumn, false);
     store.bindBool("MainWnd", "TopMost", s.TopMost, false);
 }
 

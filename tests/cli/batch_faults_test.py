@@ -1,6 +1,7 @@
 """kelvara-batch under faults (a file-size limit, an unprivileged user, sources changing
 under the run, SIGKILL at ten moments, SIGINT, SIGTERM, standard output closed), every
-row judged by batch_runs_test.check(): old or whole files, never a partial one."""
+row judged by batch_runs_test.check(): old or whole files, never a partial one; each failed
+entry's reason (-v) follows its line after " ~ "."""
 import os
 import resource
 import signal
@@ -40,32 +41,40 @@ CHANGING.update({"src/cut.png": "noise:64x64", "src/empty.xyz": "noise:8x8", "sr
                  "src/half.bmp": "noise:64x64", "src/keep.xyz": "noise:20x20"})
 
 LIMITED, NOBODY = {"preexec_fn": limited}, {"preexec_fn": nobody}
+FSIZE, NO_FOLDER = "the output would pass the file size limit", "the output folder could not be made"
 # name, files, arguments, expected lines, exit status, keywords for the run
 FAULTS = [row for t in ("bmp", "png", "xyz") for row in (
     ("file size limit, to " + t,
      {"src/a.png": "noise:48x48", "src/b.xyz": BIG, "src/c.bmp": BIG, "out/c." + t: "noise:40x40",
       "src/d.xyz": "noise:40x40", "out/d." + t: "noise:30x30", "src/e.dat": "text:" + "x" * 200000,
       "src/f.txt": "text:notes"}, ["--to", t, "--out", "out", "--flat", "--others", "copy", "src"],
-     ["success src/a.png out/a." + t, "write-error src/b.xyz -", "write-error src/c.bmp -",
-      "success src/d.xyz out/d." + t, "copy-failed src/e.dat -", "success src/f.txt out/f.txt"], 1, LIMITED),
+     ["success src/a.png out/a." + t, "write-error src/b.xyz - ~ " + FSIZE, "write-error src/c.bmp - ~ " + FSIZE,
+      "success src/d.xyz out/d." + t, "copy-failed src/e.dat - ~ " + FSIZE, "success src/f.txt out/f.txt"], 1, LIMITED),
     ("file size limit, in place to " + t, {"src/a." + t: BIG, "src/b.png": "noise:48x48"}, ["--to", t, "--beside",
-     "src"], ["write-error src/a.%s -" % t, "success src/b.png src/b." + t], 1, LIMITED))] + [
+     "src"], ["write-error src/a.%s - ~ %s" % (t, FSIZE), "success src/b.png src/b." + t], 1, LIMITED))] + [
     ("unreadable sources and folder", PERMS,
      ["--to", "png", "--out", "out", "--others", "copy", "src/secret.bmp", "src/secret.dat", "tree"],
-     ["unreadable tree/locked -", "unsupported-format src/secret.bmp -", "copy-failed src/secret.dat -",
+     ["unreadable tree/locked -", "unsupported-format src/secret.bmp - ~ permission denied",
+      "copy-failed src/secret.dat - ~ permission denied",
       "success tree/a.bmp out/tree/a.png", "success tree/open/c.bmp out/tree/open/c.png"], 1, NOBODY),
     ("read-only output folder", PERMS,
      ["--to", "png", "--out", "ro", "--keep-tree", "--others", "copy", "src/ok.bmp", "src/notes.txt",
       "tree/open"],
-     ["write-error src/ok.bmp -", "copy-failed src/notes.txt -", "write-error tree/open/c.bmp -"], 1, NOBODY),
+     ["write-error src/ok.bmp - ~ permission denied", "copy-failed src/notes.txt - ~ permission denied",
+      "write-error tree/open/c.bmp - ~ " + NO_FOLDER], 1, NOBODY),
     ("output folder is a file", PERMS, ["--to", "png", "--out", "plain", "--others", "copy", "src/ok.bmp",
-     "src/notes.txt"], ["write-error src/ok.bmp -", "copy-failed src/notes.txt -"], 1, NOBODY),
+     "src/notes.txt"], ["write-error src/ok.bmp - ~ " + NO_FOLDER, "copy-failed src/notes.txt - ~ " + NO_FOLDER], 1,
+     NOBODY),
     ("sources changing under the run", CHANGING,
      ["--to", "xyz", "--xyz-level", "9", "--out", "out", "--others", "copy", "-j", "1", "src"],
      ["success src/%d.bmp out/src/%d.xyz" % (i, i) for i in range(3)] + [
-         "unsupported-format src/%s -" % n for n in ("cut.png", "empty.xyz", "fifo.bmp", "folder.xyz")] + [
-         "copy-failed src/gone.dat -", "unsupported-format src/gone.png -",
-         "unsupported-format src/half.bmp -", "success src/keep.xyz out/src/keep.xyz"], 1, {"at": (1, shake)}),
+         "unsupported-format src/cut.png - ~ the file ends inside the pixel data",
+         "unsupported-format src/empty.xyz - ~ not an XYZ file",
+         "unsupported-format src/fifo.bmp - ~ not a regular file",
+         "unsupported-format src/folder.xyz - ~ not a regular file", "copy-failed src/gone.dat - ~ the file vanished",
+         "unsupported-format src/gone.png - ~ the file vanished",
+         "unsupported-format src/half.bmp - ~ the file ends inside the pixel data",
+         "success src/keep.xyz out/src/keep.xyz"], 1, {"at": (1, shake)}),
 ]
 
 # Thirty entries: in place (p), replacing an older output (r), new (n).
@@ -89,7 +98,7 @@ class BatchFaults(unittest.TestCase):
     def test_faults_leave_old_or_complete_files(self):
         for name, files, args, expected, status, kw in FAULTS:
             with self.subTest(name):
-                self.assertEqual(twice(self, files, args, **kw), (status, expected))
+                self.assertEqual(twice(self, files, args + ["-v"], **kw), (status, expected))
 
     def test_stopped_runs_leave_old_or_complete_files(self):
         whole = trial(self, KILL, KILL_ARGS)

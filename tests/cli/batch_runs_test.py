@@ -147,20 +147,24 @@ def trial(t, files, args, at=None, may=(), note=False, **kw):
         check(t, root, before, decoded, lines, may, status == -signal.SIGKILL)
         shown = [" ".join(f or "-" for f in l) + (zinfo(os.path.join(root, unescape(l[2])))
                                                   if note and l[0] == "success" else "") for l in lines]
-        return status, lines, shown, {r: v[0] for r, v in stamp(root).items()}, err
+        return status, lines, shown, {r: v[0] for r, v in stamp(root).items()}, err.replace(root + "/", "")
 
 
 def twice(t, files, args, **kw):
     """The row at -j 1 and, unless it names its workers, at --jobs 4 --quiet: the same failures,
-    the same tree, and nothing on standard error (not a terminal)."""
+    the same tree, and nothing on standard error (not a terminal) but, with -v, the reasons,
+    which then end the lines of failed entries after " ~ "."""
     one = trial(t, files, args + ["-j", "1"] * ("-j" not in args), **kw)
+    verbose = "-v" in args
     if "-j" not in args:
         four = trial(t, files, args + ["--jobs", "4", "--quiet"], may=one[1], **kw)
         failed = [s for s, l in zip(one[2], one[1]) if l[0] not in QUIET]
-        t.assertEqual((four[0], four[2], four[4]), (one[0], failed, ""), "--jobs 4 --quiet differs")
+        t.assertEqual((four[0], four[2], four[4]), (one[0], failed, one[4] * verbose), "--jobs 4 --quiet differs")
         t.assertEqual({r for r in {**one[3], **four[3]} if one[3].get(r) != four[3].get(r)}, set())
-    t.assertEqual(one[4], "")
-    return one[0], one[2]
+    why = dict(line.split(": ", 2)[1:] for line in one[4].splitlines())  # kelvara-batch: SOURCE: why
+    entries = [l[1] for l in one[1] if l[0] not in QUIET + ("not-found", "not-a-file", "unreadable", "no-files")]
+    t.assertEqual(sorted(why), sorted(entries) if verbose else [])
+    return one[0], [s + (" ~ " + why[l[1]] if l[1] in why else "") for s, l in zip(one[2], one[1])]
 
 
 # One tree for the matrix: the examples, odd widths in each format, a 24-bit
