@@ -324,7 +324,7 @@ std::uint16_t probeBmp(ImageFile& file) {
 
 std::uint64_t bmpPixelCount(ImageFile& file) {
     BmpLayout layout;
-    if (!readHeaders(file, layout)) {
+    if (readHeaders(file, layout) != Failure::None) {
         return 0;
     }
     const std::uint64_t rows = static_cast<std::uint64_t>(layout.height < 0 ? -layout.height : layout.height);
