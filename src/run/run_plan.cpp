@@ -188,6 +188,9 @@ private:
 
     static bool list(const std::string& folderPath, Folder& folder) {
         const int fd = openDeep(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) {
+            return true;  // a folder yet to be made holds nothing: every name is absent
+        }
         const std::unique_ptr<DIR, DirCloser> dir(fd >= 0 ? ::fdopendir(fd) : nullptr);
         if (!dir) {
             if (fd >= 0) {
