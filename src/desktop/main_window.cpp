@@ -226,10 +226,7 @@ int MainWindow::fittingWidth(int column) const {
         case kColumnReason:
             widest(reasonTexts());
             break;
-        case kColumnRelativePath:
-            texts = metrics.averageCharWidth() * 24;  // room for a name or two folders
-            break;
-        default:
+        default:  // the paths: room for a name in two or three folders
             texts = metrics.averageCharWidth() * 36;
             break;
     }
