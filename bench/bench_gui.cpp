@@ -373,7 +373,10 @@ void BM_DesktopConvert(benchmark::State& state) {
         state.ResumeTiming();
         w->window->dispatchCommand(ids::kCmdConvertAll);
         while (w->window->job().busy()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            // Blocks until the run posts something, as the real event loop
+            // does (the overload with a time limit never waits: it would spin
+            // on a core the workers need).
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         state.PauseTiming();
         fingerprint.clear();
