@@ -25,10 +25,14 @@
 #include <system_error>
 #include <vector>
 
+#include "bench_util.h"
+
 #include "codecs/codec_table.h"
 #include "image/indexed_image.h"
 
 namespace {
+
+using namespace kelvara::bench;
 
 namespace fs = std::filesystem;
 using kelvara::IndexedImage;
@@ -46,14 +50,6 @@ struct Sample {
     std::string error;  // non-empty when the sample could not be made
 };
 
-std::string benchDir() {
-    if (const char* dir = std::getenv("KELVARA_BENCH_DIR"); dir != nullptr && *dir != '\0') {
-        return dir;
-    }
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ((ec ? fs::current_path() : exe.parent_path()) / "bench-data").string();
-}
 
 // The type of the mount holding dir, as /proc/self/mountinfo names it (the
 // statfs magic cannot tell ext4 from ext2); statfs is the fallback.
@@ -182,35 +178,7 @@ std::string targetPath(const char* name, std::uint32_t width) {
     return benchDir() + "/" + name + "-" + std::to_string(width) + ".bmp";
 }
 
-bool readFully(int fd, std::uint8_t* out, std::size_t n) {
-    while (n > 0) {
-        const ssize_t got = ::read(fd, out, n);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        out += got;
-        n -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
 
-bool writeFully(int fd, const std::uint8_t* data, std::size_t n) {
-    while (n > 0) {
-        const ssize_t done = ::write(fd, data, n);
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done <= 0) {
-            return false;
-        }
-        data += done;
-        n -= static_cast<std::size_t>(done);
-    }
-    return true;
-}
 
 // The plain counterpart of writeBmp: the same bytes, straight to the target.
 bool plainWrite(const std::string& path, const std::vector<std::uint8_t>& bytes, bool sync) {

@@ -36,6 +36,8 @@
 #include <system_error>
 #include <vector>
 
+#include "bench_util.h"
+
 #include "codecs/codec_table.h"
 #include "codecs/png_filters.h"
 #include "convert/convert.h"
@@ -43,6 +45,8 @@
 #include "settings/settings.h"
 
 namespace {
+
+using namespace kelvara::bench;
 
 namespace fs = std::filesystem;
 using kelvara::ConvertStatus;
@@ -68,14 +72,6 @@ Buffer allocate(std::size_t n) {
 
 // --- Where the files go ----------------------------------------------------
 
-std::string benchDir() {
-    if (const char* dir = std::getenv("KELVARA_BENCH_DIR"); dir != nullptr && *dir != '\0') {
-        return dir;
-    }
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ((ec ? fs::current_path() : exe.parent_path()) / "bench-data").string();
-}
 
 // The type of the mount holding dir, as /proc/self/mountinfo names it (the
 // statfs magic cannot tell ext4 from ext2); statfs is the fallback.
@@ -120,20 +116,6 @@ std::string fileSystemName(const std::string& dir) {
 
 // --- Plain POSIX helpers ---------------------------------------------------
 
-bool readFully(int fd, std::uint8_t* out, std::size_t n) {
-    while (n > 0) {
-        const ssize_t got = ::read(fd, out, n);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        out += got;
-        n -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
 
 // One read of the whole file into a fresh buffer.
 Buffer readWhole(const std::string& path, std::size_t& size) {

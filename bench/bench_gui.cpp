@@ -32,6 +32,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench_util.h"
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QHeaderView>
@@ -319,8 +321,7 @@ void BM_ConversionRun_Window(benchmark::State& state) {
 // drawn art compresses.
 const std::string& pictureFolder() {
     static const std::string folder = [] {
-        const char* dir = std::getenv("KELVARA_BENCH_DIR");
-        std::string path = std::string(dir != nullptr ? dir : "bench-data") + "/gui-200";
+        std::string path = kelvara::bench::benchDir() + "/gui-200";
         std::filesystem::create_directories(path);
         IndexedImage image;
         for (int n = 0; n < 200; ++n) {

@@ -22,12 +22,16 @@
 #include <string>
 #include <system_error>
 
+#include "bench_util.h"
+
 #include "filelist/file_list.h"
 #include "filelist/gather.h"
 
 extern char** environ;
 
 namespace {
+
+using namespace kelvara::bench;
 
 namespace fs = std::filesystem;
 
@@ -36,14 +40,6 @@ constexpr int kSubfolders = 10;
 constexpr int kFilesPerFolder = 100;
 constexpr int kFileCount = kTopFolders * kSubfolders * kFilesPerFolder;
 
-std::string benchDir() {
-    if (const char* dir = std::getenv("KELVARA_BENCH_DIR"); dir != nullptr && *dir != '\0') {
-        return dir;
-    }
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ((ec ? fs::current_path() : exe.parent_path()) / "bench-data").string();
-}
 
 bool createEmpty(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -22,7 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
+
 namespace {
+
+using namespace kelvara::bench;
 
 constexpr double kTwoPi = 6.283185307179586;
 constexpr std::size_t kHeadersSize = 14 + 40;
@@ -109,20 +113,6 @@ void paint(std::vector<std::uint8_t>& pixels, std::uint32_t w, std::uint32_t h, 
     }
 }
 
-bool writeAll(int fd, const std::uint8_t* data, std::size_t n) {
-    while (n > 0) {
-        const ssize_t done = ::write(fd, data, n);
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done <= 0) {
-            return false;
-        }
-        data += done;
-        n -= static_cast<std::size_t>(done);
-    }
-    return true;
-}
 
 bool writeBitmap(const std::string& path, std::uint32_t w, std::uint32_t h,
                  const std::vector<std::uint8_t>& pixels, Random& random) {
@@ -161,7 +151,7 @@ bool writeBitmap(const std::string& path, std::uint32_t w, std::uint32_t h,
     if (fd < 0) {
         return false;
     }
-    const bool ok = writeAll(fd, file.data(), file.size());
+    const bool ok = writeFully(fd, file.data(), file.size());
     return ::close(fd) == 0 && ok;
 }
 

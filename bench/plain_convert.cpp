@@ -36,9 +36,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
+
 #include "codecs/png_filters.h"
 
 namespace {
+
+using namespace kelvara::bench;
 
 constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::size_t kInfoHeaderSize = 40;
@@ -138,27 +142,13 @@ bool readWhole(const std::string& path, Block& bytes, std::size_t& size) {
     return ok;
 }
 
-bool writeAll(int fd, const std::uint8_t* data, std::size_t n) {
-    while (n > 0) {
-        const ssize_t done = ::write(fd, data, n);
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done <= 0) {
-            return false;
-        }
-        data += done;
-        n -= static_cast<std::size_t>(done);
-    }
-    return true;
-}
 
 bool writeWhole(const std::string& path, const std::uint8_t* data, std::size_t n) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         return false;
     }
-    const bool ok = writeAll(fd, data, n);
+    const bool ok = writeFully(fd, data, n);
     return ::close(fd) == 0 && ok;
 }
 
@@ -290,7 +280,7 @@ bool bmpToPng(const std::string& in, const std::string& out, unsigned mask, Bloc
             total -= part.iov_len;
             continue;
         }
-        ok = writeAll(fd, static_cast<const std::uint8_t*>(part.iov_base) + skip,
+        ok = writeFully(fd, static_cast<const std::uint8_t*>(part.iov_base) + skip,
                       part.iov_len - skip);
         total -= part.iov_len;
         skip = 0;
