@@ -227,7 +227,9 @@ int MainWindow::fittingWidth(int column) const {
             widest(reasonTexts());
             break;
         default:  // the paths: room for a name in two or three folders
-            texts = metrics.averageCharWidth() * 36;
+            // Measured on a Latin letter: paths are mostly Latin, and the
+            // average of a Japanese font is a full-width glyph's.
+            texts = metrics.horizontalAdvance(QLatin1Char('x')) * 36;
             break;
     }
     return std::max(header, texts);
