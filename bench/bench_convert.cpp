@@ -36,6 +36,7 @@
 #include <system_error>
 #include <vector>
 
+#include "bench_png.h"
 #include "bench_util.h"
 
 #include "codecs/codec_table.h"
@@ -310,33 +311,6 @@ bool plainBmpToPng(const std::string& in, const std::string& out) {
 
 // --- Baseline: PNG to BMP with libpng and one gather write -----------------
 
-struct PngHead {
-    png_uint_32 width = 0;
-    png_uint_32 height = 0;
-    int depth = 0;
-    int colorType = 0;
-};
-
-bool pngReadHeadSteps(png_structp png, png_infop info, std::FILE* in, PngHead* head) {
-    if (setjmp(png_jmpbuf(png))) {
-        return false;
-    }
-    png_init_io(png, in);
-    png_read_info(png, info);
-    png_get_IHDR(png, info, &head->width, &head->height, &head->depth, &head->colorType, nullptr,
-                 nullptr, nullptr);
-    return true;
-}
-
-bool pngReadRowsSteps(png_structp png, png_bytepp rows) {
-    if (setjmp(png_jmpbuf(png))) {
-        return false;
-    }
-    png_read_image(png, rows);
-    png_read_end(png, nullptr);
-    return true;
-}
-
 bool plainPngToBmp(const std::string& in, const std::string& out) {
     std::FILE* file = std::fopen(in.c_str(), "rb");
     if (file == nullptr) {
@@ -347,8 +321,8 @@ bool plainPngToBmp(const std::string& in, const std::string& out) {
     PngHead head;
     std::uint8_t bmpHead[kBmpPixelOffset];
     Buffer pixels;
-    bool ok = info != nullptr && pngReadHeadSteps(png, info, file, &head) && head.depth == 8 &&
-              head.colorType == PNG_COLOR_TYPE_PALETTE && head.width % 4 == 0;
+    bool ok = info != nullptr && pngReadHead(png, info, file, &head) && head.depth == 8 &&
+              head.colourType == PNG_COLOR_TYPE_PALETTE && head.width % 4 == 0;
     if (ok) {
         png_colorp palette = nullptr;
         int count = 0;
@@ -367,7 +341,7 @@ bool plainPngToBmp(const std::string& in, const std::string& out) {
         for (std::uint32_t y = 0; pixels && y < head.height; ++y) {
             rows[y] = pixels.get() + std::size_t{head.height - 1 - y} * head.width;
         }
-        ok = pixels && pngReadRowsSteps(png, rows.data());
+        ok = pixels && pngReadRows(png, rows.data());
     }
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(file);

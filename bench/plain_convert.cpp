@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_png.h"
 #include "bench_util.h"
 
 #include "codecs/png_filters.h"
@@ -290,34 +291,6 @@ bool bmpToPng(const std::string& in, const std::string& out, unsigned mask, Bloc
 
 // --- PNG to BMP -------------------------------------------------------------
 
-struct PngHead {
-    png_uint_32 width = 0;
-    png_uint_32 height = 0;
-    int depth = 0;
-    int colourType = 0;
-    int interlace = 0;
-};
-
-bool readHeadSteps(png_structp png, png_infop info, std::FILE* in, PngHead* head) {
-    if (setjmp(png_jmpbuf(png))) {
-        return false;
-    }
-    png_init_io(png, in);
-    png_read_info(png, info);
-    png_get_IHDR(png, info, &head->width, &head->height, &head->depth, &head->colourType,
-                 &head->interlace, nullptr, nullptr);
-    return true;
-}
-
-bool readRowsSteps(png_structp png, png_bytepp rows) {
-    if (setjmp(png_jmpbuf(png))) {
-        return false;
-    }
-    png_read_image(png, rows);
-    png_read_end(png, nullptr);
-    return true;
-}
-
 bool pngToBmp(const std::string& in, const std::string& out, Block& bytes,
               std::vector<png_bytep>& rows) {
     std::FILE* file = std::fopen(in.c_str(), "rb");
@@ -328,7 +301,7 @@ bool pngToBmp(const std::string& in, const std::string& out, Block& bytes,
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     PngHead head;
-    bool ok = info != nullptr && readHeadSteps(png, info, file, &head) && head.depth == 8 &&
+    bool ok = info != nullptr && pngReadHead(png, info, file, &head) && head.depth == 8 &&
               head.colourType == PNG_COLOR_TYPE_PALETTE && head.interlace == PNG_INTERLACE_NONE;
     std::size_t size = 0;
     if (ok) {
@@ -367,7 +340,7 @@ bool pngToBmp(const std::string& in, const std::string& out, Block& bytes,
             std::memset(row + head.width, 0, stride - head.width);  // row padding
             rows[y] = row;
         }
-        ok = readRowsSteps(png, rows.data());
+        ok = pngReadRows(png, rows.data());
     }
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(file);
