@@ -143,16 +143,6 @@ int createFile(const std::string& path) {
 
 // --- BMP layout as the baselines write and expect it -----------------------
 
-void putLe16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void putLe32(std::uint8_t* p, std::uint32_t v) {
-    putLe16(p, v);
-    putLe16(p + 2, v >> 16);
-}
-
 std::uint32_t getLe32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }

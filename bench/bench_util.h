@@ -1,6 +1,7 @@
 #pragma once
 // Small pieces every benchmark program needs: where its files live, and
-// whole reads and writes with plain system calls (the baselines' own I/O).
+// whole reads and writes with plain system calls (the baselines' own I/O),
+// little-endian fields of the bitmaps they write.
 
 #include <unistd.h>
 
@@ -53,6 +54,16 @@ inline bool writeFully(int fd, const std::uint8_t* data, std::size_t n) {
         n -= static_cast<std::size_t>(done);
     }
     return true;
+}
+
+inline void putLe16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+inline void putLe32(std::uint8_t* p, std::uint32_t v) {
+    putLe16(p, v);
+    putLe16(p + 2, v >> 16);
 }
 
 }  // namespace kelvara::bench

@@ -46,16 +46,6 @@ struct Random {
     double unit() { return (next() & 0xFFFFFF) / 16777216.0; }
 };
 
-void putLe16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void putLe32(std::uint8_t* p, std::uint32_t v) {
-    putLe16(p, v);
-    putLe16(p + 2, v >> 16);
-}
-
 // Rows top first, width bytes each.
 void paint(std::vector<std::uint8_t>& pixels, std::uint32_t w, std::uint32_t h, Random& random) {
     // Wavelengths follow the image size so a sprite and a poster look alike.
