@@ -104,10 +104,16 @@ bool walk(const std::string& folder, const GatherOptions& options, OnFile&& onFi
     };
     FolderId skip;
     bool skipping = false;
-    if (!options.skipFolder.empty()) {
-        const FileDescriptor fd(openDeep(options.skipFolder, kFolderOpenFlags));
-        skipping = fd.valid() && idOf(fd.get(), skip);
-    }
+    // The skipped folder by identity. One that does not exist yet is looked
+    // for again at each folder entered: another run writing into this tree
+    // (another shard) may make it while the walk is under way.
+    const auto isSkipped = [&](const FolderId& id) {
+        if (!skipping && !options.skipFolder.empty()) {
+            const FileDescriptor fd(openDeep(options.skipFolder, kFolderOpenFlags));
+            skipping = fd.valid() && idOf(fd.get(), skip);
+        }
+        return skipping && id == skip;
+    };
 
     std::vector<Frame> stack;
     std::vector<Entry> entries;
@@ -122,7 +128,7 @@ bool walk(const std::string& folder, const GatherOptions& options, OnFile&& onFi
         FolderId id;
         if (!idOf(fd.get(), id) ||
             std::any_of(stack.begin(), stack.end(), [&](const Frame& f) { return f.id == id; }) ||
-            (skipping && !stack.empty() && id == skip)) {
+            (!stack.empty() && isSkipped(id))) {
             return false;
         }
         const DirHandle dir(::fdopendir(::dup(fd.get())));

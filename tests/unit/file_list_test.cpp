@@ -156,6 +156,21 @@ TEST(Gather, WalksInByteOrderThroughLinksWithoutLoopsAndReportsOmissions) {
     EXPECT_EQ(test::readFile(t.file("report/text")), test::readFile(KELVARA_DATA_DIR "/gather/walk.txt"));
 }
 
+// An output folder made while a walk is under way (by another shard writing
+// into the tree) is left out all the same: the FIFO's report comes while in/
+// is listed, before sub/ is entered.
+TEST(Gather, LeavesOutAnOutputFolderMadeDuringTheWalk) {
+    test::TempDir t;
+    for (const char* file : {"in/a.bmp", "in/sub/b.bmp"}) test::writeFile(t.file(file), "x");
+    ASSERT_EQ(::mkfifo(t.file("in/pipe").c_str(), 0600), 0);
+    const GatherOptions options{t.file("in/sub/out"), [&](const std::string&, Omission) {
+                                    test::writeFile(t.file("in/sub/out/made.bmp"), "x");
+                                }};
+    FileList list;
+    gatherPath(list, t.file("in"), "", options);
+    EXPECT_EQ(column(list, 0), (Texts{"in/a.bmp", "in/sub/b.bmp"}));
+}
+
 // Each road gathers, then starts a run when its own setting says so (bits: 1
 // AutoConvert1, 2 AutoConvert2, 4 AutoConvert3, 8 into SaveDir = in/dir, which a
 // walk then leaves out). The road: c command line, d drop, o open-file dialog.
