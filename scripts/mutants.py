@@ -480,8 +480,13 @@ def run_captured(command: list[str]) -> tuple[int, str]:
     """Runs command in a process group of its own; on an interrupt the whole
     group is killed and waited for, so that no compiler is still writing an
     object from a mutated file once that file is restored."""
-    proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                            text=True, errors="replace", start_new_session=True)
+    return communicate(subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                        text=True, errors="replace", start_new_session=True))
+
+
+def communicate(proc: subprocess.Popen) -> tuple[int, str]:
+    """Waits for proc (started in a session of its own) and its output; on an
+    interrupt its whole process group is killed and waited for first."""
     try:
         output, _ = proc.communicate()
     except BaseException:
@@ -525,21 +530,12 @@ def run_command(command: str, build_dir: Path) -> tuple[int, list[str], str]:
     """--command: a shell command in the repository, told the build directory
     through MUTANT_BUILD_DIR; a nonzero exit status tells the mutant apart."""
     env = dict(os.environ, MUTANT_BUILD_DIR=str(build_dir))
-    proc = subprocess.Popen(["/bin/sh", "-c", command], cwd=REPO, env=env,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                            errors="replace", start_new_session=True)
-    try:
-        output, _ = proc.communicate()
-    except BaseException:
-        try:
-            os.killpg(proc.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        proc.wait()
-        raise
+    rc, output = communicate(subprocess.Popen(
+        ["/bin/sh", "-c", command], cwd=REPO, env=env, stdout=subprocess.PIPE,
+        stderr=subprocess.STDOUT, text=True, errors="replace", start_new_session=True))
     last = output.strip().splitlines()[-1:] if output.strip() else []
-    failed = [f"command exit {proc.returncode}" + (f": {last[0][:120]}" if last else "")]
-    return proc.returncode, failed if proc.returncode != 0 else [], output
+    failed = [f"command exit {rc}" + (f": {last[0][:120]}" if last else "")]
+    return rc, failed if rc != 0 else [], output
 
 
 def summary_line(output: str) -> str:
